@@ -1,0 +1,26 @@
+// Clamp fast paths: no scalar map, out-of-range mode Clamp, any rounding mode
+// but nearest-away. Same elements and errors as the general kernel.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "morvith_plindra/cast_error.hpp"
+#include "morvith_plindra/modes.hpp"
+
+namespace morvith_plindra::simd::generic {
+
+// `done` true: every element converted; false: declined (the caller runs the
+// general steps). An error is the first NaN's NotFinite.
+struct FastPathResult {
+  bool done = false;
+  KernelResult error;
+};
+
+// Preconditions (violations throw std::invalid_argument): the rounding mode is
+// not nearest-away and the destination is at least as long as the source.
+FastPathResult try_f64_to_u8_clamp(std::span<const double> src, std::span<std::uint8_t> dst, RoundingMode mode);
+FastPathResult try_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
+FastPathResult try_f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst, RoundingMode mode);
+
+}  // namespace morvith_plindra::simd::generic
