@@ -71,7 +71,7 @@ template <class T>
 inline T next_up(T v) {
   using B = bits_t<T>;
   constexpr B sign = B(B(1) << (sizeof(T) * 8 - 1));
-  if (v != v || v == std::numeric_limits<T>::infinity()) return v;
+  if (v != v || v == static_cast<T>(std::numeric_limits<float>::infinity())) return v;
   if (v == T(0)) return std::bit_cast<T>(B(1));
   const B b = std::bit_cast<B>(v);
   return std::bit_cast<T>((b & sign) ? B(b - 1) : B(b + 1));
@@ -81,7 +81,7 @@ template <class T>
 inline T next_down(T v) {
   using B = bits_t<T>;
   constexpr B sign = B(B(1) << (sizeof(T) * 8 - 1));
-  if (v != v || v == -std::numeric_limits<T>::infinity()) return v;
+  if (v != v || v == static_cast<T>(-std::numeric_limits<float>::infinity())) return v;
   if (v == T(0)) return std::bit_cast<T>(B(sign | 1));
   const B b = std::bit_cast<B>(v);
   return std::bit_cast<T>((b & sign) ? B(b + 1) : B(b - 1));

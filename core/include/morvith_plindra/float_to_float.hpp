@@ -15,7 +15,7 @@ namespace detail {
 
 template <class S, class D>
 struct FloatToFloatRules {
-  static constexpr double max_finite = static_cast<double>(std::numeric_limits<D>::max());
+  static constexpr double max_finite = max_finite_v<D>;
 
   // Correctly rounded, ties to even, from the source value itself (f64 -> f16
   // included: one rounding, not two).

@@ -35,6 +35,11 @@ using bits_t = std::conditional_t<
     std::conditional_t<sizeof(T) == 2, std::uint16_t,
                        std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
 
+// Largest finite value of a float element type (the standard library's
+// numeric_limits does not cover _Float16 everywhere).
+template <class T>
+inline constexpr double max_finite_v = std::is_same_v<T, f16> ? 65504.0 : static_cast<double>(std::numeric_limits<T>::max());
+
 // The four conversion families.
 enum class Family : std::uint8_t { IntToInt, FloatToInt, IntToFloat, FloatToFloat };
 
