@@ -42,4 +42,24 @@ class Ref {
   PyObject* obj_ = nullptr;
 };
 
+// Holds one strong reference for the life of the process (module-level
+// caches). It is never released: at static destruction the interpreter may
+// already be gone, and the objects it holds must outlive every call anyway.
+class PinnedRef {
+ public:
+  constexpr PinnedRef() noexcept = default;
+  PinnedRef(const PinnedRef&) = delete;
+  PinnedRef& operator=(const PinnedRef&) = delete;
+
+  PyObject* get() const noexcept { return obj_; }
+  explicit operator bool() const noexcept { return obj_ != nullptr; }
+  // Takes over `ref` if nothing is held yet; otherwise `ref` is released.
+  void set_once(Ref ref) noexcept {
+    if (obj_ == nullptr) obj_ = ref.release();
+  }
+
+ private:
+  PyObject* obj_ = nullptr;
+};
+
 }  // namespace plindra::py

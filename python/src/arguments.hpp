@@ -1,0 +1,27 @@
+// Binding of fast-call arguments against a fixed parameter list.
+#pragma once
+
+#include <cstddef>
+
+#include "pyref.hpp"
+
+namespace plindra {
+
+// Parameters in order: `positional` positional-or-keyword ones (required),
+// then keyword-only ones, of which the first `required_keyword` are required.
+struct Parameters {
+  const char* function;
+  const char* const* names;
+  std::size_t count;
+  std::size_t positional;
+  std::size_t required_keyword;
+};
+
+// Fills slots[0..count) with borrowed references (null where an optional
+// parameter was not given). Returns false with the usual TypeError set for
+// too many positional arguments, an unknown or repeated keyword, or a missing
+// required argument.
+bool bind_arguments(const Parameters& params, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                    PyObject** slots);
+
+}  // namespace plindra

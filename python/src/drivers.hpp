@@ -1,0 +1,321 @@
+// The typed drivers behind cast_array (allocating) and cast_array_into (in
+// place), one instance per (source, target) pair, in four category families.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "dtypes.hpp"
+#include "errors.hpp"
+#include "input_view.hpp"
+#include "morvith_plindra/kernels.hpp"
+#include "scalar_map.hpp"
+#include "shape.hpp"
+
+namespace plindra {
+
+using morvith_plindra::CastConfig;
+using morvith_plindra::Family;
+using morvith_plindra::KernelResult;
+using morvith_plindra::OutOfRangeMode;
+using morvith_plindra::RoundingMode;
+
+// Every driver takes the same argument list; each ignores what its category
+// does not use.
+using AllocFn = PyObject* (*)(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
+                              PyObject* scalar_map_entries, const char* source_name, const char* target_name);
+using IntoFn = PyObject* (*)(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
+                             PyObject* scalar_map_entries, const char* source_name, const char* target_name);
+
+inline constexpr const char kOutputSliceFailed[] = "Failed to get mutable slice from output array";
+inline constexpr const char kOutputNotWritable[] = "Output array must be row-major (C-contiguous) and writeable";
+
+namespace detail {
+
+template <class T>
+bool is_aligned(const std::byte* p) noexcept {
+  return reinterpret_cast<std::uintptr_t>(p) % alignof(T) == 0;
+}
+
+// Elements per chunk when a misaligned buffer is staged through aligned ones.
+inline constexpr std::size_t kStageElements = 1024;
+
+// Runs the pair's kernel over n elements at raw addresses (native byte order,
+// possibly misaligned). A misaligned side is staged chunk by chunk through an
+// aligned buffer; an output chunk is loaded before and stored after the
+// kernel, so elements past a failing one keep their previous contents.
+template <class S, class D>
+KernelResult run_kernel(const std::byte* src, std::byte* dst, std::size_t n, const CastConfig<S, D>& config) {
+  const bool src_aligned = is_aligned<S>(src);
+  const bool dst_aligned = is_aligned<D>(dst);
+  if (src_aligned && dst_aligned) {
+    return morvith_plindra::convert_slice<S, D>(std::span<const S>(reinterpret_cast<const S*>(src), n),
+                                                std::span<D>(reinterpret_cast<D*>(dst), n), config);
+  }
+  std::array<S, kStageElements> src_stage;
+  std::array<D, kStageElements> dst_stage;
+  for (std::size_t i = 0; i < n; i += kStageElements) {
+    const std::size_t m = std::min(kStageElements, n - i);
+    const std::byte* src_chunk = src + i * sizeof(S);
+    std::byte* dst_chunk = dst + i * sizeof(D);
+    const S* s = reinterpret_cast<const S*>(src_chunk);
+    if (!src_aligned) {
+      std::memcpy(src_stage.data(), src_chunk, m * sizeof(S));
+      s = src_stage.data();
+    }
+    D* d = reinterpret_cast<D*>(dst_chunk);
+    if (!dst_aligned) {
+      std::memcpy(dst_stage.data(), dst_chunk, m * sizeof(D));
+      d = dst_stage.data();
+    }
+    KernelResult result = morvith_plindra::convert_slice<S, D>(std::span<const S>(s, m), std::span<D>(d, m), config);
+    if (!dst_aligned) std::memcpy(dst_chunk, dst_stage.data(), m * sizeof(D));
+    if (result) return result;
+  }
+  return std::nullopt;
+}
+
+// Which parsed modes a category puts into its settings.
+template <class S, class D>
+void set_modes(CastConfig<S, D>& config, RoundingMode rounding, OutOfRangeMode out_of_range) noexcept {
+  constexpr Family family = morvith_plindra::family_of<S, D>;
+  if constexpr (family != Family::IntToInt) config.rounding = rounding;
+  if constexpr (family != Family::IntToFloat) config.out_of_range = out_of_range;
+}
+
+// A new zero-filled C-order array of D with the shape of `like`.
+template <class D>
+py::Ref new_zeros_like_shape(PyArrayObject* like) {
+  const int nd = PyArray_NDIM(like);
+  // Copy the dimensions: allocation may run Python code that reshapes `like`.
+  std::array<npy_intp, NPY_MAXDIMS> fixed;
+  std::vector<npy_intp> large;
+  npy_intp* dims = fixed.data();
+  if (static_cast<std::size_t>(nd) > fixed.size()) {
+    large.resize(static_cast<std::size_t>(nd));
+    dims = large.data();
+  }
+  std::copy_n(PyArray_DIMS(like), nd, dims);
+  PyArray_Descr* descr = native_descr<D>();
+  Py_XINCREF(descr);  // PyArray_Zeros steals it
+  if (descr == nullptr) return {};
+  return py::Ref::steal(PyArray_Zeros(nd, dims, descr, 0));
+}
+
+// Row-major from the current strides: from the last axis to the first,
+// skipping axes of length 1, each stride equals the size of what follows it.
+inline bool strides_are_row_major(PyArrayObject* array, npy_intp itemsize) noexcept {
+  const int nd = PyArray_NDIM(array);
+  const npy_intp* dims = PyArray_DIMS(array);
+  const npy_intp* strides = PyArray_STRIDES(array);
+  npy_intp expected = itemsize;
+  for (int i = nd - 1; i >= 0; --i) {
+    if (dims[i] == 1) continue;
+    if (strides[i] != expected) return false;
+    expected *= dims[i];
+  }
+  return true;
+}
+
+inline bool has_zero_dim(PyArrayObject* array) noexcept {
+  const int nd = PyArray_NDIM(array);
+  const npy_intp* dims = PyArray_DIMS(array);
+  for (int i = 0; i < nd; ++i) {
+    if (dims[i] == 0) return true;
+  }
+  return false;
+}
+
+inline bool ranges_overlap(const std::byte* a, std::size_t a_len, const std::byte* b, std::size_t b_len) noexcept {
+  const auto a0 = reinterpret_cast<std::uintptr_t>(a);
+  const auto b0 = reinterpret_cast<std::uintptr_t>(b);
+  return a0 < b0 + b_len && b0 < a0 + a_len;
+}
+
+// Input view, scalar map, settings, zero-filled output, one kernel run.
+template <class S, class D>
+PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
+                         PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  ReadonlyRowMajor<S> input = readonly_row_major<S>(arr);
+  if (!input) return nullptr;
+  CastConfig<S, D> config;
+  if (!parse_map_entries<S, D>(scalar_map_entries, source_name, target_name, config.scalar_map)) return nullptr;
+  // Parsing may have run caller code that changed the input.
+  if (scalar_map_entries != nullptr && !input.recheck()) return nullptr;
+  set_modes(config, rounding, out_of_range);
+
+  py::Ref out = new_zeros_like_shape<D>(input.array());
+  if (!out) return nullptr;
+  auto* out_array = reinterpret_cast<PyArrayObject*>(out.get());
+  const auto n = static_cast<std::size_t>(PyArray_SIZE(out_array));
+  if (n == 0) return out.release();
+  if (!PyArray_CHKFLAGS(out_array, NPY_ARRAY_C_CONTIGUOUS)) {
+    PyErr_SetString(PyExc_ValueError, kOutputSliceFailed);
+    return nullptr;
+  }
+  // The allocation may have run Python code too (garbage collection).
+  if (!input.recheck()) return nullptr;
+  if (input.size() != n) {
+    raise_shape_mismatch(input.array(), out_array);
+    return nullptr;
+  }
+  if (KernelResult error = run_kernel<S, D>(input.data(), static_cast<std::byte*>(PyArray_DATA(out_array)), n, config)) {
+    cast_error_to_pyerr(*error);
+    return nullptr;  // the partly written output is dropped
+  }
+  return out.release();
+}
+
+// Input view, scalar map, settings, checks of `out`, one kernel run in place.
+template <class S, class D>
+PyObject* into_sequence(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
+                        PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  ReadonlyRowMajor<S> input = readonly_row_major<S>(arr);
+  if (!input) return nullptr;
+  CastConfig<S, D> config;
+  if (!parse_map_entries<S, D>(scalar_map_entries, source_name, target_name, config.scalar_map)) return nullptr;
+  if (scalar_map_entries != nullptr && !input.recheck()) return nullptr;
+  set_modes(config, rounding, out_of_range);
+
+  if (!PyArray_Check(out) || !descr_is<D>(PyArray_DESCR(reinterpret_cast<PyArrayObject*>(out)))) {
+    raise_cannot_convert(out, kTypedArrayTarget);
+    return nullptr;
+  }
+  auto* out_array = reinterpret_cast<PyArrayObject*>(out);
+  // The front compared the shapes before the map's caller code could run.
+  if (scalar_map_entries != nullptr && !same_shape(input.array(), out_array)) {
+    raise_shape_mismatch(input.array(), out_array);
+    return nullptr;
+  }
+  if (has_zero_dim(out_array)) Py_RETURN_NONE;
+  if (!strides_are_row_major(out_array, static_cast<npy_intp>(sizeof(D))) ||
+      !PyArray_CHKFLAGS(out_array, NPY_ARRAY_WRITEABLE)) {
+    PyErr_SetString(PyExc_ValueError, kOutputNotWritable);
+    return nullptr;
+  }
+
+  const std::size_t n = input.size();
+  const std::byte* src = input.data();
+  auto* dst = static_cast<std::byte*>(PyArray_DATA(out_array));
+  // Overlapping memory converts from a copy, giving what separate buffers give.
+  std::unique_ptr<S[]> src_copy;
+  if (ranges_overlap(src, n * sizeof(S), dst, n * sizeof(D))) {
+    src_copy = std::make_unique_for_overwrite<S[]>(n);
+    std::memcpy(src_copy.get(), src, n * sizeof(S));
+    src = reinterpret_cast<const std::byte*>(src_copy.get());
+  }
+  if (KernelResult error = run_kernel<S, D>(src, dst, n, config)) {
+    cast_error_to_pyerr(*error);
+    return nullptr;  // elements before the failing one stay written
+  }
+  Py_RETURN_NONE;
+}
+
+}  // namespace detail
+
+// Allocating drivers.
+
+template <class S, class D>
+PyObject* do_int_to_int_alloc(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
+                              PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::IntToInt);
+  return detail::alloc_sequence<S, D>(arr, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+template <class S, class D>
+PyObject* do_float_to_int_alloc(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
+                                PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::FloatToInt);
+  return detail::alloc_sequence<S, D>(arr, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+template <class S, class D>
+PyObject* do_int_to_float_alloc(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
+                                PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::IntToFloat);
+  return detail::alloc_sequence<S, D>(arr, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+template <class S, class D>
+PyObject* do_float_to_float_alloc(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
+                                  PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::FloatToFloat);
+  return detail::alloc_sequence<S, D>(arr, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+// Into drivers.
+
+template <class S, class D>
+PyObject* do_int_to_int_into(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
+                             PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::IntToInt);
+  return detail::into_sequence<S, D>(arr, out, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+template <class S, class D>
+PyObject* do_float_to_int_into(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
+                               PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::FloatToInt);
+  return detail::into_sequence<S, D>(arr, out, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+template <class S, class D>
+PyObject* do_int_to_float_into(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
+                               PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::IntToFloat);
+  return detail::into_sequence<S, D>(arr, out, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+template <class S, class D>
+PyObject* do_float_to_float_into(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
+                                 PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
+  static_assert(morvith_plindra::family_of<S, D> == Family::FloatToFloat);
+  return detail::into_sequence<S, D>(arr, out, rounding, out_of_range, scalar_map_entries, source_name, target_name);
+}
+
+// The driver pair of one (S, D), from the family its kinds select.
+struct DriverEntry {
+  AllocFn alloc;
+  IntoFn into;
+};
+
+template <class S, class D>
+constexpr DriverEntry driver_entry() {
+  constexpr Family family = morvith_plindra::family_of<S, D>;
+  if constexpr (family == Family::IntToInt) {
+    return {&do_int_to_int_alloc<S, D>, &do_int_to_int_into<S, D>};
+  } else if constexpr (family == Family::FloatToInt) {
+    return {&do_float_to_int_alloc<S, D>, &do_float_to_int_into<S, D>};
+  } else if constexpr (family == Family::IntToFloat) {
+    return {&do_int_to_float_alloc<S, D>, &do_int_to_float_into<S, D>};
+  } else {
+    return {&do_float_to_float_alloc<S, D>, &do_float_to_float_into<S, D>};
+  }
+}
+
+template <std::size_t Rows, std::size_t Cols>
+using DriverTable = std::array<std::array<DriverEntry, Cols>, Rows>;
+
+template <class S, class... D>
+constexpr std::array<DriverEntry, sizeof...(D)> driver_row(TypeList<D...>) {
+  return {driver_entry<S, D>()...};
+}
+
+template <class... S, class... D>
+constexpr DriverTable<sizeof...(S), sizeof...(D)> driver_table(TypeList<S...>, TypeList<D...> targets) {
+  return {driver_row<S>(targets)...};
+}
+
+// One table per category, each instantiated in its own source file.
+extern const DriverTable<kIntCount, kIntCount> kIntToIntDrivers;
+extern const DriverTable<kFloatCount, kIntCount> kFloatToIntDrivers;
+extern const DriverTable<kIntCount, kFloatCount> kIntToFloatDrivers;
+extern const DriverTable<kFloatCount, kFloatCount> kFloatToFloatDrivers;
+
+}  // namespace plindra

@@ -1,0 +1,49 @@
+// Raising Python exceptions, and the boundary that keeps C++ exceptions out
+// of the interpreter.
+#pragma once
+
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "pyref.hpp"
+
+namespace plindra {
+
+// A broken internal invariant: reaches Python as _plindra.PanicException.
+class InternalError : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+// Sets `type` with `message` (UTF-8, may contain NUL bytes).
+void set_error(PyObject* type, std::string_view message);
+
+// Sets _plindra.PanicException (a BaseException subclass) with `message`.
+void raise_panic(std::string_view message) noexcept;
+
+// The __qualname__ of obj's type, or "<failed to extract type name>".
+std::string type_qualname(PyObject* obj);
+
+// TypeError "'{type}' object cannot be converted to '{target}'", with an
+// "argument '{arg}': " prefix when `arg` is given.
+void raise_cannot_convert(PyObject* obj, std::string_view target, const char* arg = nullptr);
+
+// Runs `body` (returning a new reference or null with an error set) and turns
+// any C++ exception into a Python one.
+template <class F>
+PyObject* guarded(F&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    raise_panic(e.what());
+  } catch (...) {
+    raise_panic("unknown internal failure");
+  }
+  return nullptr;
+}
+
+}  // namespace plindra
