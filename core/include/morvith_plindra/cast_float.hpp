@@ -19,7 +19,7 @@ inline T round_half_away(T x) {
   const T t = std::trunc(x);
   const T frac = x - t;
   const T step = std::fabs(frac) >= T(0.5) ? std::copysign(T(1), x) : T(0);
-  return t + step;
+  return std::copysign(t + step, x);  // -0.3 gives -0, not +0
 }
 
 template <class T, RoundingMode M>
