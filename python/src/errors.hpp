@@ -11,12 +11,6 @@
 
 namespace plindra {
 
-// A broken internal invariant: reaches Python as _plindra.PanicException.
-class InternalError : public std::logic_error {
- public:
-  using std::logic_error::logic_error;
-};
-
 // Sets `type` with `message` (UTF-8, may contain NUL bytes).
 void set_error(PyObject* type, std::string_view message);
 
@@ -31,7 +25,8 @@ std::string type_qualname(PyObject* obj);
 void raise_cannot_convert(PyObject* obj, std::string_view target, const char* arg = nullptr);
 
 // Runs `body` (returning a new reference or null with an error set) and turns
-// any C++ exception into a Python one.
+// any C++ exception into a Python one: std::bad_alloc into MemoryError, any
+// other into _plindra.PanicException (an internal failure).
 template <class F>
 PyObject* guarded(F&& body) noexcept {
   try {
