@@ -1,30 +1,36 @@
-// The whole core: every (source, target) pair converts through convert_slice.
+// The conversion entry points of the core library.
 #pragma once
 
+#include <span>
+
 #include "morvith_plindra/cast_error.hpp"
+#include "morvith_plindra/cast_float.hpp"
 #include "morvith_plindra/config.hpp"
-#include "morvith_plindra/float_to_float.hpp"
-#include "morvith_plindra/float_to_int.hpp"
-#include "morvith_plindra/int_to_float.hpp"
-#include "morvith_plindra/int_to_int.hpp"
 #include "morvith_plindra/modes.hpp"
+#include "morvith_plindra/simd/generic.hpp"
+#include "morvith_plindra/types.hpp"
 
 namespace morvith_plindra {
 
-// Converts min(src.size(), dst.size()) elements of any pair under `config`,
-// through the pair's family. On error, elements before the failing one are
-// written and the rest of `dst` is untouched.
+// Converts n = min(src.size(), dst.size()) elements, dst[i] from src[i], under
+// `config`. On a CastError the elements before the failing one are written and
+// the failing one and all later ones are left as they were. Defined for all
+// 121 pairs of element types; runs the best variant this CPU supports.
 template <class S, class D>
-KernelResult convert_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
-  if constexpr (family_of<S, D> == Family::IntToInt) {
-    return convert_slice_int_to_int(src, dst, config);
-  } else if constexpr (family_of<S, D> == Family::FloatToInt) {
-    return convert_slice_float_to_int(src, dst, config);
-  } else if constexpr (family_of<S, D> == Family::IntToFloat) {
-    return convert_slice_int_to_float(src, dst, config);
-  } else {
-    return convert_slice_float_to_float(src, dst, config);
-  }
-}
+KernelResult convert_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
+
+// The same conversion, restricted to one family each.
+template <class S, class D>
+KernelResult convert_slice_int_to_int(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
+template <class S, class D>
+KernelResult convert_slice_float_to_int(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
+template <class S, class D>
+KernelResult convert_slice_int_to_float(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
+template <class S, class D>
+KernelResult convert_slice_float_to_float(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
+
+// Name of the instruction-set variant convert_slice runs here ("x86-64-v3" or
+// "portable").
+const char* kernel_variant();
 
 }  // namespace morvith_plindra
