@@ -1,0 +1,321 @@
+"""Typed drivers behind cast_array ("alloc") and cast_array_into ("into"): every
+dtype pair in both families, mode plumbing, cast errors and partial writes, empty
+and 0-d arrays, many dimensions, subclasses, aliasing and misaligned buffers."""
+import math
+from decimal import Decimal
+
+import numpy as np
+import pytest
+
+from _plindra import cast_array, cast_array_into
+
+pytestmark = pytest.mark.filterwarnings("ignore:the matrix subclass:PendingDeprecationWarning")
+
+INTS = ["int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"]
+FLOATS = ["float16", "float32", "float64"]
+PAIRS = [(s, d) for s in INTS + FLOATS for d in INTS + FLOATS]
+ROUNDING = ["nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away"]
+OOR = [None, "clamp", "wrap"]
+KINDS = ["alloc", "into"]
+RM = {"rounding_mode": "nearest-even"}
+F32_MAX = 3.4028234663852886e38
+CANDIDATES = [0, 1, -1, 2, 7, -8, 100, 127, -128, 200, 255, -300, 1000, 2048, 30000, -32768, 32767,
+              65504, 65535, -2**31, 2**31 - 1, 2**32 - 1, 2**53, -2**63, 2**63 - 1, 2**64 - 1]
+
+
+def lim(d):
+    return int(np.iinfo(d).min), int(np.iinfo(d).max)
+
+
+def holds(d, v):
+    if d in INTS:
+        return lim(d)[0] <= v <= lim(d)[1]
+    with np.errstate(over="ignore"):
+        f = np.array(float(v), dtype=d)
+    return math.isfinite(f) and int(f) == v
+
+
+def num(x):
+    x = float(x)
+    if math.isnan(x) or math.isinf(x):
+        return "NaN" if math.isnan(x) else ("-inf" if x < 0 else "inf")
+    text = "0" if x == 0 else format(Decimal(repr(x)), "f")
+    text = text.rstrip("0").rstrip(".") if "." in text else text
+    return "-" + text if math.copysign(1, x) < 0 and x == 0 else text
+
+
+def oor_msg(v, lo, hi):
+    return (f"Value {num(v)} out of range [{num(lo)}, {num(hi)}]. "
+            "Set out_of_range='clamp' or out_of_range='wrap' to handle this.")
+
+
+def nf_msg(v):
+    return f"Cannot cast {num(v)} to integer type without scalar_map"
+
+
+def run(kind, src, target, **kw):
+    """Convert src; an "into" output starts out filled with the sentinel 9."""
+    kw.setdefault("rounding_mode", "nearest-even")
+    if kind == "alloc":
+        res = cast_array(src, target_dtype=target, **kw)
+        assert type(res) is np.ndarray and res.dtype == np.dtype(target) and res.dtype.isnative
+        assert res.flags.c_contiguous and res.flags.writeable and res.shape == src.shape
+        assert not np.shares_memory(res, src)
+        return res
+    out = np.full(src.shape, 9, dtype=target)
+    assert cast_array_into(src, out, **kw) is None
+    return out
+
+
+def failing(kind, src, target, msg, **kw):
+    """Expect a ValueError with msg; return the "into" output as the failed call left it."""
+    kw.setdefault("rounding_mode", "nearest-even")
+    out = np.full(src.shape, 9, dtype=target)
+    with pytest.raises(ValueError) as info:
+        if kind == "alloc":
+            cast_array(src, target_dtype=target, **kw)
+        else:
+            cast_array_into(src, out, **kw)
+    assert type(info.value) is ValueError and str(info.value) == msg
+    return out
+
+
+def same_bits(a, b):
+    assert a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+
+
+# -------------------------------------------------------------- every pair
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d", PAIRS)
+def test_every_pair_exact_values_every_mode(kind, s, d):
+    vals = [v for v in CANDIDATES if holds(s, v) and holds(d, v)]
+    src, want = np.array(vals, dtype=s), np.array(vals, dtype=d)
+    for rm in ROUNDING:
+        for oor in OOR:
+            same_bits(run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor), want)
+    cube = np.array([0, 1, 2, 7, 100, 127] * 4, dtype=s).reshape(2, 3, 4)  # row-major order kept
+    same_bits(run(kind, cube, d), cube.astype(d))
+    same_bits(run(kind, np.array(vals[-1], dtype=s), d), np.array(vals[-1], dtype=d))  # 0-d
+    for shape in [(0,), (3, 0), (0, 2, 5)]:
+        assert run(kind, np.zeros(shape, dtype=s), d).shape == shape
+
+
+@pytest.mark.parametrize("d", INTS + FLOATS)
+def test_identity_returns_new_plain_array(d):
+    base = np.arange(6, dtype=d).reshape(2, 3)
+    ro = base.copy()
+    ro.flags.writeable = False
+    for a in (base, ro, base.view(type("Sub", (np.ndarray,), {})), np.asmatrix(base)):
+        res = cast_array(a, target_dtype=d, rounding_mode="towards-negative")
+        assert res is not a and type(res) is np.ndarray and not np.shares_memory(res, a)
+        same_bits(res, np.asarray(a).copy())
+    out = np.asmatrix(np.zeros((2, 3), dtype=d))  # subclass outputs are written in place
+    assert cast_array_into(ro, out, **RM) is None and type(out) is np.matrix
+    same_bits(np.asarray(out), base)
+
+
+# ----------------------------------------------------- errors of each family
+
+II_KERNEL = [(s, d) for s in INTS for d in INTS if not (lim(d)[0] <= lim(s)[0] and lim(s)[1] <= lim(d)[1])]
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d", II_KERNEL)
+def test_int_to_int_out_of_range(kind, s, d):
+    (smin, smax), (dmin, dmax) = lim(s), lim(d)
+    bad = smin if smin < dmin else smax
+    src = np.array([1, 2, bad, 3, bad], dtype=s)
+    out = failing(kind, src, d, oor_msg(bad, max(smin, dmin), min(smax, dmax)))
+    assert kind == "alloc" or out.tolist() == [1, 2, 9, 9, 9]
+    assert failing(kind, np.array(bad, dtype=s), d, oor_msg(bad, max(smin, dmin), min(smax, dmax)))[()] == 9
+    clamped = dmin if bad < dmin else dmax
+    wrapped = (bad - dmin) % 2 ** (8 * np.dtype(d).itemsize) + dmin
+    for rm in ROUNDING:
+        for oor, v in (("clamp", clamped), ("wrap", wrapped)):
+            assert run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor).tolist() == [1, 2, v, 3, v]
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in INTS])
+def test_float_to_int_errors(kind, s, d):
+    dmin, dmax = lim(d)
+    src = np.array([1.0, 2.0, -np.inf, 3.0], dtype=s)
+    out = failing(kind, src, d, oor_msg(-math.inf, dmin, dmax))
+    assert kind == "alloc" or out.tolist() == [1, 2, 9, 9]
+    assert run(kind, src, d, out_of_range_mode="clamp").tolist() == [1, 2, dmin, 3]
+    failing(kind, src, d, nf_msg(-math.inf), out_of_range_mode="wrap")
+    for oor in OOR:
+        out = failing(kind, np.array([5.0, np.nan, 6.0], dtype=s), d, nf_msg(math.nan), out_of_range_mode=oor)
+        assert kind == "alloc" or out.tolist() == [5, 9, 9]
+    out = failing(kind, np.array(-np.nan, dtype=s), d, nf_msg(math.nan), out_of_range_mode="clamp")  # 0-d
+    assert out.shape == () and out[()] == 9
+    big = np.array([0.0, dmax + 1.0 if dmax < 60000 else np.inf], dtype=s)
+    failing(kind, big, d, oor_msg(big[1], dmin, dmax))
+    if dmin == 0:  # a negative value rounding to zero is accepted, -1 is not
+        assert run(kind, np.array([-0.5, -0.0], dtype=s), d).tolist() == [0, 0]
+        failing(kind, np.array([-1.0], dtype=s), d, oor_msg(-1, 0, dmax))
+
+
+ROUNDERS = {"nearest-even": round, "towards-zero": math.trunc, "towards-positive": math.ceil,
+            "towards-negative": math.floor,
+            "nearest-away": lambda x: int(math.copysign(math.floor(abs(x) + 0.5), x))}
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in INTS])
+@pytest.mark.parametrize("rm", ROUNDING)
+def test_float_to_int_rounding_reaches_kernel(kind, s, d, rm):
+    vals = [2.5, 3.5, 0.25, 0.75, 6.5] + ([-2.5, -0.75, -3.5, -0.25] if d[0] == "i" else [])
+    assert run(kind, np.array(vals, dtype=s), d, rounding_mode=rm).tolist() == [ROUNDERS[rm](v) for v in vals]
+
+
+def expected_int_to_float(v, d, rm):
+    """Integer v in float type d under rm, chosen exactly between its two neighbours
+    (an infinity counts as the next power of two beyond the largest finite value)."""
+    with np.errstate(over="ignore"):
+        near = np.float64(v) if d == "float64" else np.array(float(v)).astype(d)
+        if not math.isinf(near) and int(near) == v:
+            return near
+        toward = 0.0 if math.isinf(near) else (math.inf if int(near) < v else -math.inf)
+        down, up = sorted((near, np.nextafter(near, np.array(toward, dtype=d))))
+    val = lambda x: int(math.copysign(65536, x)) if math.isinf(x) else int(x)
+    if rm != "nearest-even" and rm != "nearest-away":
+        return up if rm == "towards-positive" or (rm == "towards-zero" and v < 0) else down
+    if v - val(down) != val(up) - v:
+        return down if v - val(down) < val(up) - v else up
+    if rm == "nearest-away":
+        return up if v > 0 else down
+    return down if int(np.array(down, dtype=d).view(f"u{np.dtype(d).itemsize}")) % 2 == 0 else up
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d", [(s, d) for s in INTS for d in FLOATS])
+def test_int_to_float_modes_and_no_errors(kind, s, d):
+    probes = [v for v in (2049, -2049, 4097, -4099, 65519, 65520, 65535, -65535, 70000, 16777217, -16777217, 2**53 + 1,
+                          -2**53 - 1, 2**62 + 2**9 + 1, 2**64 - 1) if holds(s, v)]
+    src = np.array(probes, dtype=s)
+    for rm in ROUNDING:
+        want = np.array([expected_int_to_float(v, d, rm) for v in probes], dtype=d)
+        for oor in OOR:
+            same_bits(run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor), want)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d, big, mx", [("float32", "float16", 70000.0, 65504.0),
+                                           ("float64", "float16", 70000.0, 65504.0),
+                                           ("float64", "float32", 1e39, F32_MAX)])
+def test_float_narrowing_overflow(kind, s, d, big, mx):
+    src = np.array([1.5, big, 2.0, -big], dtype=s)
+    for oor in (None, "wrap"):
+        for rm in ("nearest-even", "nearest-away", "towards-positive"):
+            out = failing(kind, src, d, oor_msg(big, -mx, mx), rounding_mode=rm, out_of_range_mode=oor)
+            assert kind == "alloc" or out.tolist() == [1.5, 9, 9, 9]
+        assert run(kind, src, d, rounding_mode="towards-zero", out_of_range_mode=oor).tolist() == \
+            [1.5, mx, 2.0, -mx]
+        failing(kind, src[3:], d, oor_msg(-big, -mx, mx), rounding_mode="towards-negative", out_of_range_mode=oor)
+    assert run(kind, src, d, out_of_range_mode="clamp").tolist() == [1.5, math.inf, 2.0, -math.inf]
+
+
+BITS = {"float16": [0x7E01, 0xFC00, 0x8000, 0x7C00, 0xFE55, 0x0001, 0x3C00],
+        "float32": [0x7FC12345, 0xFF800000, 0x80000000, 0x7F800001, 0xFFC00001, 0x1, 0x3F800000],
+        "float64": [0x7FF8000000000123, 0x8000000000000000, 0xFFF0000000000000, 0x7FF0000000000001,
+                    0xFFF8DEADBEEF0000, 0x1, 0x3FF0000000000000]}
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in FLOATS])
+def test_float_pairs_specials(kind, s, d):
+    src = np.array(BITS[s], dtype=f"u{np.dtype(s).itemsize}").view(s)
+    for rm in ROUNDING:
+        for oor in OOR:
+            res = run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor)
+            if s == d:  # identities keep every bit: NaN payloads, the sign of zero, subnormals
+                same_bits(res, src)
+            else:
+                assert np.array_equal(np.isnan(res), np.isnan(src))
+                assert np.array_equal(np.signbit(res[~np.isnan(res)]), np.signbit(src[~np.isnan(src)]))
+    same_bits(run(kind, np.array([0.5, -2.25, np.inf, -np.inf, -0.0], dtype=s), d),
+              np.array([0.5, -2.25, np.inf, -np.inf, -0.0], dtype=d))
+
+
+# ------------------------------------------------- 0-d, dimensions, subclasses
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("ndim", [33, 40, 64])
+def test_many_dimensions(kind, ndim):
+    src = np.arange(12, dtype=np.float64).reshape((2, 3) + (1,) * (ndim - 4) + (2, 1))
+    same_bits(run(kind, src, "int16"), src.astype(np.int16))
+    same_bits(run(kind, src.astype(np.uint8), "float32"), src.astype(np.float32))
+    failing(kind, -src, "uint32", oor_msg(-1, 0, 2**32 - 1))
+    assert run(kind, np.zeros((1,) * (ndim - 1) + (0,), dtype=np.int32), "uint8").size == 0
+
+
+# ---------------------------------------------------- misalignment, overlap
+
+@pytest.mark.parametrize("s, d", [("float64", "int32"), ("int64", "float64"), ("float32", "float16"),
+                                  ("uint16", "uint64"), ("float16", "int64"), ("int32", "int32"),
+                                  ("float64", "float64"), ("int64", "uint8"), ("uint8", "float32")])
+def test_misaligned_buffers(s, d):
+    vals = np.array([0, 1, 2, 3, 100, 127, 5, 6, 7, 8, 9, 10], dtype=s)
+    src = np.zeros(vals.nbytes + 1, dtype=np.uint8)[1:].view(s)
+    src[:] = vals
+    same_bits(cast_array(src, target_dtype=d, **RM), vals.astype(d))
+    out = np.frombuffer(bytearray(vals.size * np.dtype(d).itemsize + 1), dtype=d, offset=1)
+    assert cast_array_into(src.reshape(3, 4), out.reshape(3, 4), **RM) is None
+    same_bits(out.copy(), vals.astype(d))
+
+
+OVERLAP_PAIRS = [("int32", "int32"), ("int8", "int16"), ("int16", "int8"), ("int64", "int8"), ("float64", "float32"),
+                 ("float32", "float64"), ("int32", "float32"), ("uint8", "float64"), ("float64", "int16"),
+                 ("float16", "float16")]
+
+
+@pytest.mark.parametrize("s, d", OVERLAP_PAIRS)
+@pytest.mark.parametrize("soff, doff", [(0, 0), (0, 1), (1, 0), (0, 3), (5, 0), (3, 17)])
+def test_overlapping_input_and_output(s, d, soff, doff):
+    n, si, di = 10, np.dtype(s).itemsize, np.dtype(d).itemsize
+    buf = np.zeros(8 * n * 4, dtype=np.uint8)
+    src = buf[soff * si:soff * si + si * n].view(s)
+    src[:] = np.arange(1, n + 1)
+    out = buf[doff * di:doff * di + di * n].view(d)
+    want = src.astype(d)
+    assert cast_array_into(src, out, rounding_mode="towards-zero") is None
+    same_bits(out.copy(), want)
+
+
+def test_out_is_arr_and_partial_write_in_place():
+    a = np.array([1.5, -7.25, 1e300, 4.0])
+    want = a.copy()
+    want.view(np.int64)[:2] = [1, -7]
+    with pytest.raises(ValueError) as info:
+        cast_array_into(a, a.view(np.int64), rounding_mode="towards-zero")
+    assert str(info.value) == oor_msg(1e300, -2**63, 2**63 - 1)
+    same_bits(a, want)
+    b = np.array([1, 2, -3, 400, 5], dtype=np.int16)
+    with pytest.raises(ValueError) as info:
+        cast_array_into(b, b.view(np.uint16), **RM)
+    assert str(info.value) == oor_msg(-3, 0, 32767) and b.tolist() == [1, 2, -3, 400, 5]
+    cast_array_into(b, b.view(np.uint16), out_of_range_mode="clamp", **RM)
+    assert b.view(np.uint16).tolist() == [1, 2, 0, 400, 5]
+
+
+# ------------------------------------------- caller code run by the scalar map
+
+def mutating(action):
+    """An empty iterable of pairs whose iteration first runs caller code."""
+    return type("Mutating", (), {"__iter__": lambda self: (action(), iter(()))[1]})()
+
+
+def test_input_taken_after_map_parsing():
+    a = np.array([1, 2, 3, 4], dtype=np.int32)
+    res = cast_array(a, target_dtype="float64", **RM,
+                     scalar_map_entries=mutating(lambda: a.resize(7, refcheck=False)))
+    same_bits(res, np.array([1, 2, 3, 4, 0, 0, 0], dtype=np.float64))
+    b = np.array([1, 2, 3, 4], dtype=np.int32)
+    with pytest.raises(TypeError) as info:
+        cast_array(b, target_dtype="int64", **RM, scalar_map_entries=mutating(lambda: setattr(b, "dtype", np.int16)))
+    assert str(info.value) == "'ndarray' object cannot be converted to 'PyArray<T, D>'"
+    c = np.arange(6, dtype=np.int32)
+    res = cast_array(c, target_dtype="int8", **RM, scalar_map_entries=mutating(lambda: setattr(c, "shape", (2, 3))))
+    same_bits(res, np.arange(6, dtype=np.int8).reshape(2, 3))
