@@ -6,35 +6,62 @@
 namespace morvith_plindra {
 #include "morvith_plindra/impl/kernels.inc"
 
-#if defined(MORVITH_PLINDRA_X86_64_V3)
-namespace x86_64_v3 {
-template <class S, class D>
-KernelResult kernel_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
-}  // namespace x86_64_v3
+// The variants built for x86-64 (see kernels_variant.hpp).
+#define MORVITH_PLINDRA_DECLARE_VARIANT(ns)                                                               \
+  namespace ns {                                                                                          \
+  template <class S, class D>                                                                             \
+  KernelResult kernel_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);    \
+  }
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
+MORVITH_PLINDRA_DECLARE_VARIANT(x86_64_v3)
+#endif
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
+MORVITH_PLINDRA_DECLARE_VARIANT(x86_64_v4)
+#endif
 
 namespace {
-bool use_x86_64_v3() {
-  static const bool supported = [] {
+
+enum class Variant { Portable, X86_64_V3, X86_64_V4 };
+
+// The best variant this build has and this CPU runs, decided once.
+Variant best_variant() {
+  static const Variant best = [] {
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3) || defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
     __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v3") != 0;
-  }();
-  return supported;
-}
-}  // namespace
 #endif
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
+    if (__builtin_cpu_supports("x86-64-v4")) return Variant::X86_64_V4;
+#endif
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
+    if (__builtin_cpu_supports("x86-64-v3")) return Variant::X86_64_V3;
+#endif
+    return Variant::Portable;
+  }();
+  return best;
+}
+
+}  // namespace
 
 const char* kernel_variant() {
-#if defined(MORVITH_PLINDRA_X86_64_V3)
-  if (use_x86_64_v3()) return "x86-64-v3";
-#endif
+  switch (best_variant()) {
+    case Variant::X86_64_V4: return "x86-64-v4";
+    case Variant::X86_64_V3: return "x86-64-v3";
+    case Variant::Portable: break;
+  }
   return "portable";
 }
 
 template <class S, class D>
 KernelResult convert_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
-#if defined(MORVITH_PLINDRA_X86_64_V3)
-  if (use_x86_64_v3()) return x86_64_v3::kernel_slice<S, D>(src, dst, config);
+  switch (best_variant()) {
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
+    case Variant::X86_64_V4: return x86_64_v4::kernel_slice<S, D>(src, dst, config);
 #endif
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
+    case Variant::X86_64_V3: return x86_64_v3::kernel_slice<S, D>(src, dst, config);
+#endif
+    default: break;
+  }
   return kernel_slice<S, D>(src, dst, config);
 }
 
