@@ -1,0 +1,92 @@
+// Mode parsing, error messages, the number format and the float helpers.
+#include "support.hpp"
+
+namespace plindra_test {
+namespace {
+
+TEST(Modes, ParseExactTextsOnly) {
+  const std::pair<const char*, RM> good[] = {{"nearest-even", NE}, {"towards-zero", TZ}, {"towards-positive", TP},
+                                             {"towards-negative", TN}, {"nearest-away", NA}};
+  for (const auto& [text, mode] : good) {
+    const auto r = parse_rounding_mode(text);
+    ASSERT_TRUE(std::holds_alternative<RM>(r)) << text;
+    EXPECT_EQ(std::get<RM>(r), mode);
+    EXPECT_EQ(to_string(mode), text);
+  }
+  EXPECT_EQ(std::get<OR>(parse_out_of_range_mode("clamp")), CL);
+  EXPECT_EQ(std::get<OR>(parse_out_of_range_mode("wrap")), WR);
+  for (const char* bad : {"Nearest-Even", " nearest-even", "nearest-even ", "nearest", ""}) {
+    EXPECT_EQ(std::get<std::string>(parse_rounding_mode(bad)), std::string("Unknown rounding mode: ") + bad);
+  }
+  EXPECT_EQ(std::get<std::string>(parse_rounding_mode(std::string_view("nearest-even\0", 13))),
+            std::string("Unknown rounding mode: nearest-even\0", 36));
+  for (const char* bad : {"none", "error", "Clamp", "", "clamp ", "absent"}) {
+    EXPECT_EQ(std::get<std::string>(parse_out_of_range_mode(bad)), std::string("Unknown out_of_range mode: ") + bad);
+  }
+}
+
+TEST(Errors, MessagesAndNumberFormat) {
+  EXPECT_EQ(CastError::not_finite(kNaN).message(), "Cannot cast NaN to integer type without scalar_map");
+  EXPECT_EQ(CastError::not_finite(-kNaN).message(), "Cannot cast NaN to integer type without scalar_map");
+  EXPECT_EQ(CastError::not_finite(-kInf).message(), "Cannot cast -inf to integer type without scalar_map");
+  EXPECT_EQ(CastError::out_of_range(-1, 0, 127).message(),
+            "Value -1 out of range [0, 127]. Set out_of_range='clamp' or out_of_range='wrap' to handle this.");
+  const std::pair<double, std::string> rows[] = {
+      {127, "127"}, {-128, "-128"}, {0.5, "0.5"}, {2.5, "2.5"}, {1e-7, "0.0000001"},
+      {2147483647, "2147483647"}, {4294967295, "4294967295"}, {65504, "65504"},
+      {0x1p63, "9223372036854776000"}, {-0x1p63, "-9223372036854776000"}, {0x1p64, "18446744073709552000"},
+      {3.4028234663852886e38, "340282346638528860000000000000000000000"},
+      {1e21, "1000000000000000000000"}, {-0.0, "-0"}, {0.0, "0"}, {kNaN, "NaN"}, {-kNaN, "NaN"},
+      {kInf, "inf"}, {-kInf, "-inf"}, {0.1, "0.1"}, {1.0 / 3, "0.3333333333333333"}, {123.456, "123.456"},
+      {5e-324, "0." + std::string(323, '0') + "5"}, {1e16, "10000000000000000"}, {1.5e300, "15" + std::string(299, '0')},
+      {65519.998046875, "65519.998046875"}, {-12.0625, "-12.0625"}, {9007199254740993.0, "9007199254740992"},
+      {0.30000000000000004, "0.30000000000000004"}, {100, "100"}, {1, "1"}, {10.5, "10.5"}};
+  for (const auto& [v, text] : rows) EXPECT_EQ(format_number(v), text) << show(v);
+}
+
+TEST(CastFloat, RoundWithMode) {
+  // {x, NE, TZ, TP, TN, NA}
+  const double rows[][6] = {
+      {2.5, 2, 2, 3, 2, 3},        {-2.5, -2, -2, -2, -3, -3},   {0.5, 0, 0, 1, 0, 1},
+      {-0.3, -0.0, -0.0, -0.0, -1, -0.0}, {0.49999999999999994, 0, 0, 1, 0, 0},
+      {4503599627370497.0, 4503599627370497.0, 4503599627370497.0, 4503599627370497.0, 4503599627370497.0,
+       4503599627370497.0},
+      {4503599627370495.5, 4503599627370496.0, 4503599627370495.0, 4503599627370496.0, 4503599627370495.0,
+       4503599627370496.0},
+      {kInf, kInf, kInf, kInf, kInf, kInf},   {-kInf, -kInf, -kInf, -kInf, -kInf, -kInf}};
+  for (const auto& r : rows) {
+    for (int m = 0; m < 5; ++m) {
+      EXPECT_EQ(show(CastFloat<double>::round_with_mode(r[0], kModes[m])), show(r[m + 1])) << r[0] << " mode " << m;
+      const float xf = static_cast<float>(r[0]);
+      if (static_cast<double>(xf) == r[0]) {
+        EXPECT_EQ(show(CastFloat<float>::round_with_mode(xf, kModes[m])), show(static_cast<float>(r[m + 1])));
+      }
+    }
+  }
+  EXPECT_EQ(CastFloat<float>::round_with_mode(8388609.0f, NA), 8388609.0f);
+  EXPECT_EQ(CastFloat<float>::round_with_mode(0.49999997f, NA), 0.0f);
+  EXPECT_TRUE(std::isnan(static_cast<double>(CastFloat<f16>::round_with_mode(static_cast<f16>(kNaN), NA))));
+  EXPECT_EQ(static_cast<double>(CastFloat<f16>::round_with_mode(static_cast<f16>(0.499755859375), NA)), 0.0);
+  EXPECT_EQ(static_cast<double>(CastFloat<f16>::round_with_mode(static_cast<f16>(-2.5), NA)), -3.0);
+  // rem_euclid: non-negative remainder.
+  EXPECT_EQ(CastFloat<double>::rem_euclid(-1.0, 256.0), 255.0);
+  EXPECT_EQ(CastFloat<float>::rem_euclid(1000.0f, 256.0f), 232.0f);
+  EXPECT_EQ(static_cast<double>(CastFloat<f16>::rem_euclid(static_cast<f16>(-300.0), static_cast<f16>(256.0))), 212.0);
+}
+
+TEST(CastFloat, NextUpDown) {
+  // {bits, next_up bits, next_down bits} of float16 values: zeros, 1, -1, the
+  // largest finite value, infinities and a NaN.
+  const u16 rows[][3] = {{0x0000, 0x0001, 0x8001}, {0x8000, 0x0001, 0x8001}, {0x3C00, 0x3C01, 0x3BFF},
+                         {0xBC00, 0xBBFF, 0xBC01}, {0x7BFF, 0x7C00, 0x7BFE}, {0x7C00, 0x7C00, 0x7BFF},
+                         {0xFC00, 0xFBFF, 0xFC00}, {0x7E00, 0x7E00, 0x7E00}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(std::bit_cast<u16>(next_up(std::bit_cast<f16>(r[0]))), r[1]) << r[0];
+    EXPECT_EQ(std::bit_cast<u16>(next_down(std::bit_cast<f16>(r[0]))), r[2]) << r[0];
+  }
+  EXPECT_EQ(std::bit_cast<u32>(next_down(-0.0f)), 0x80000001u);
+  EXPECT_EQ(next_up(-1.0f), -1.0f + 0x1p-24f);
+}
+
+}  // namespace
+}  // namespace plindra_test
