@@ -26,27 +26,27 @@ INF, NAN = math.inf, math.nan
 
 # ------------------------------------------------------------------ pools
 
-_INT_SPECIALS = {0, 1, 2, 7, 200, 255, 256, 300, 1000, 2049, 4097, 32752, 65504, 65505, 65519,
+_INT_NOTABLE = {0, 1, 2, 7, 200, 255, 256, 300, 1000, 2049, 4097, 32752, 65504, 65505, 65519,
                  65520, 70000, 2**24 - 1, 2**24 + 1, 2**24 + 3, 2**25 + 2, 2**53 - 1, 2**53 + 1,
                  2**53 + 3, 2**63 - 2**39, 2**64 - 2**40 - 1}
 for _t in INT_TYPES:
     for _b in ref.int_range(_t):
-        _INT_SPECIALS |= {_b - 1, _b, _b + 1}
-_INT_SPECIALS |= {-v for v in _INT_SPECIALS}
+        _INT_NOTABLE |= {_b - 1, _b, _b + 1}
+_INT_NOTABLE |= {-v for v in _INT_NOTABLE}
 
-_FLOAT_SPECIALS = [
+_FLOAT_NOTABLE = [
     0.5, 1.5, 2.5, 0.4, 0.6, 0.9, 127.5, 128.5, 254.5, 255.5, 255.9, 300.2, 300.7, 32768.0,
     32800.0, 65376.0, 65504.0, 65519.0, 65520.0, 65519.998046875, 65519.998046874, 70000.0,
     0.49999999999999994, 0.499755859375, 1 + 2**-11 + 2**-40, 8388609.0, 4503599627370497.0,
     2147483904.0, 1e19, 1e20, 1e39, 1e300, 2.0**84, 1e-50, 2.0**-150, 2.0**-149, 2.0**-24,
     2.0**-25, 3 * 2.0**-26, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
     3.4028234663852886e38, 3.4028235677973366e38, INF,
-] + [float(v) for v in _INT_SPECIALS] + [v + 0.5 for v in _INT_SPECIALS if abs(v) < 2**52]
+] + [float(v) for v in _INT_NOTABLE] + [v + 0.5 for v in _INT_NOTABLE if abs(v) < 2**52]
 
 
 def _float_pool(dtype):
     bits = set()
-    for v in _FLOAT_SPECIALS:
+    for v in _FLOAT_NOTABLE:
         for x in (v, -v):
             b = ref.float_to_bits(x, dtype)
             bits |= {b, b + 1, b - 1}
@@ -58,7 +58,7 @@ def _float_pool(dtype):
 
 
 POOLS = {t: (_float_pool(t) if is_float(t) else
-             sorted(v for v in _INT_SPECIALS if ref.int_range(t)[0] <= v <= ref.int_range(t)[1]))
+             sorted(v for v in _INT_NOTABLE if ref.int_range(t)[0] <= v <= ref.int_range(t)[1]))
          for t in ref.DTYPES}
 
 
