@@ -198,7 +198,7 @@ def test_dtype_attribute_lookups_and_equivalent_descriptors():
     check(KeyError, None, cast_array_into, np.zeros(2), np.zeros(2).view(RaisingDtype), **RM)
     check(TypeError, "'int' object cannot be converted to 'PyString'", cast_array,
           np.zeros(2).view(OddName), target_dtype="int8", **RM)
-    for ctype in (np.intc, np.uintc, np.longlong, np.ulonglong, np.short, np.half, np.long):
+    for ctype in (np.intc, np.uintc, np.longlong, np.ulonglong, np.short, np.half, getattr(np, "long", np.int_)):
         a = np.array([1, 2, 3], dtype=ctype)
         assert cast_array(a, target_dtype=a.dtype.name, **RM).tolist() == [1, 2, 3]
         cast_array_into(np.array([4, 5, 6], np.int8), a, **RM)
