@@ -72,10 +72,23 @@ Ref utf8_clean(Ref text) {
 // "<unprintable ...>" placeholder. Null only with an exception pending that
 // must reach the caller (one outside the Exception hierarchy, or a failure to
 // allocate the text itself).
+//
+// A __repr__ may itself call this module with a value that is refused in turn,
+// and so on until the recursion limit. Were every level to retry with str
+// after a failed repr, each level would run the whole chain below it twice:
+// exponential in the depth, a hang in practice. So only the outermost text on
+// this thread falls back to str; nested ones go straight to the placeholder.
+thread_local int t_showing = 0;
+
 Ref shown_text(PyObject* value) {
+  struct Nesting {
+    Nesting() noexcept { ++t_showing; }
+    ~Nesting() { --t_showing; }
+  } nesting;
   Ref shown = Ref::steal(PyObject_Repr(value));
   if (!shown) {
     if (!drop_ordinary_exception()) return {};
+    if (t_showing > 1) return unprintable_text(Py_TYPE(value));
     shown = Ref::steal(PyObject_Str(value));
     if (!shown) {
       if (!drop_ordinary_exception()) return {};
