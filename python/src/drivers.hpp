@@ -89,9 +89,11 @@ void set_modes(CastConfig<S, D>& config, RoundingMode rounding, OutOfRangeMode o
   if constexpr (family != Family::IntToFloat) config.out_of_range = out_of_range;
 }
 
-// A new zero-filled C-order array of D with the shape of `like`.
+// A new C-order array of D with the shape of `like`. Left uninitialised: the
+// kernel writes every element, and an array whose conversion fails is dropped
+// unseen, so zero-filling it first would only cost a pass over memory.
 template <class D>
-py::Ref new_zeros_like_shape(PyArrayObject* like) {
+py::Ref new_output_like_shape(PyArrayObject* like) {
   const int nd = PyArray_NDIM(like);
   // Copy the dimensions: allocation may run Python code that reshapes `like`.
   std::array<npy_intp, NPY_MAXDIMS> fixed;
@@ -103,9 +105,9 @@ py::Ref new_zeros_like_shape(PyArrayObject* like) {
   }
   std::copy_n(PyArray_DIMS(like), nd, dims);
   PyArray_Descr* descr = native_descr<D>();
-  Py_XINCREF(descr);  // PyArray_Zeros steals it
+  Py_XINCREF(descr);  // PyArray_Empty steals it
   if (descr == nullptr) return {};
-  return py::Ref::steal(PyArray_Zeros(nd, dims, descr, 0));
+  return py::Ref::steal(PyArray_Empty(nd, dims, descr, 0));
 }
 
 // Row-major from the current strides: from the last axis to the first,
@@ -138,7 +140,7 @@ inline bool ranges_overlap(const std::byte* a, std::size_t a_len, const std::byt
   return a0 < b0 + b_len && b0 < a0 + a_len;
 }
 
-// Input view, scalar map, settings, zero-filled output, one kernel run.
+// Input view, scalar map, settings, new output, one kernel run.
 template <class S, class D>
 PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
                          PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
@@ -150,7 +152,7 @@ PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode ou
   if (scalar_map_entries != nullptr && !input.recheck()) return nullptr;
   set_modes(config, rounding, out_of_range);
 
-  py::Ref out = new_zeros_like_shape<D>(input.array());
+  py::Ref out = new_output_like_shape<D>(input.array());
   if (!out) return nullptr;
   auto* out_array = reinterpret_cast<PyArrayObject*>(out.get());
   const auto n = static_cast<std::size_t>(PyArray_SIZE(out_array));
