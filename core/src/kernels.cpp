@@ -42,15 +42,6 @@ Variant best_variant() {
 
 }  // namespace
 
-const char* kernel_variant() {
-  switch (best_variant()) {
-    case Variant::X86_64_V4: return "x86-64-v4";
-    case Variant::X86_64_V3: return "x86-64-v3";
-    case Variant::Portable: break;
-  }
-  return "portable";
-}
-
 template <class S, class D>
 KernelResult convert_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
   switch (best_variant()) {

@@ -29,8 +29,4 @@ KernelResult convert_slice_int_to_float(std::span<const S> src, std::span<D> dst
 template <class S, class D>
 KernelResult convert_slice_float_to_float(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);
 
-// Name of the instruction-set variant convert_slice runs here ("x86-64-v3" or
-// "portable").
-const char* kernel_variant();
-
 }  // namespace morvith_plindra

@@ -25,9 +25,6 @@ inline constexpr bool is_int_v =
     std::is_same_v<T, std::int32_t> || std::is_same_v<T, std::uint32_t> ||
     std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t>;
 
-template <class T>
-inline constexpr bool is_element_v = is_float_v<T> || is_int_v<T>;
-
 // Unsigned integer of the same width, for bit manipulation.
 template <class T>
 using bits_t = std::conditional_t<
