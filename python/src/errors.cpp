@@ -24,6 +24,12 @@ void set_error(PyObject* type, std::string_view message) {
   PyErr_SetObject(type, text.get());
 }
 
+void ensure_error_set() noexcept {
+  if (PyErr_Occurred() == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  }
+}
+
 void raise_panic(std::string_view message) noexcept {
   PyObject* type = panic_type();
   if (type == nullptr) {
@@ -31,10 +37,7 @@ void raise_panic(std::string_view message) noexcept {
     PyErr_Clear();
     type = PyExc_SystemError;
   }
-  py::Ref text = py::Ref::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) return;
-  PyErr_SetObject(type, text.get());
+  set_error(type, message);
 }
 
 std::string type_qualname(PyObject* obj) {

@@ -14,6 +14,9 @@ namespace plindra {
 // Sets `type` with `message` (UTF-8, may contain NUL bytes).
 void set_error(PyObject* type, std::string_view message);
 
+// After a C-API call failed: sets SystemError when it left no exception set.
+void ensure_error_set() noexcept;
+
 // Sets _plindra.PanicException (a BaseException subclass) with `message`.
 void raise_panic(std::string_view message) noexcept;
 

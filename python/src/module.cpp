@@ -197,10 +197,6 @@ PyModuleDef g_module_def = {
 std::atomic<std::int64_t> g_interpreter_id{-1};
 py::PinnedRef g_module;
 
-void raise_fetch_failure() {
-  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-}
-
 // Adds one function to the module and its name to __all__.
 bool add_function(PyObject* module, PyMethodDef* def) {
   py::Ref module_name = py::Ref::steal(PyModule_GetNameObject(module));
@@ -231,7 +227,7 @@ bool add_function(PyObject* module, PyMethodDef* def) {
 PyObject* make_module() {
   const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (id == -1) {
-    raise_fetch_failure();
+    ensure_error_set();
     return nullptr;
   }
   std::int64_t recorded = -1;
@@ -246,7 +242,7 @@ PyObject* make_module() {
   if (PyArray_ImportNumPyAPI() < 0) return nullptr;
   py::Ref module = py::Ref::steal(PyModule_Create2(&g_module_def, PYTHON_API_VERSION));
   if (!module) {
-    raise_fetch_failure();
+    ensure_error_set();
     return nullptr;
   }
 #ifdef Py_GIL_DISABLED

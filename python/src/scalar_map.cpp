@@ -3,6 +3,8 @@
 // the readers that turn one Python value into an element value.
 #include "scalar_map.hpp"
 
+#include "errors.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -40,9 +42,7 @@ bool drop_ordinary_exception() {
 // After a failed call whose exception passes through unchanged. A call that
 // failed without setting one gets a SystemError in its place.
 bool pass_on_failure() {
-  if (PyErr_Occurred() == nullptr) {
-    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-  }
+  ensure_error_set();
   return false;
 }
 
@@ -221,13 +221,7 @@ bool parse_mapping(PyObject* mapping, Builder& builder) {
   for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(items.get()); ++i) {
     Ref item = Ref::borrow(PyList_GET_ITEM(items.get(), i));
     if (!PyTuple_Check(item.get())) {
-      Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(item.get())));
-      if (name) {
-        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'PyTuple'", name.get());
-      } else if (drop_ordinary_exception()) {
-        PyErr_SetString(PyExc_TypeError,
-                        "'<failed to extract type name>' object cannot be converted to 'PyTuple'");
-      }
+      raise_cannot_convert(item.get(), "PyTuple");
       return false;
     }
     const Py_ssize_t length = PyTuple_GET_SIZE(item.get());
