@@ -25,7 +25,7 @@ ParseResult<OutOfRangeMode> parse_out_of_range_mode(std::string_view text) {
 std::string_view to_string(RoundingMode mode) { return kRoundingTexts[static_cast<int>(mode)]; }
 
 std::string_view to_string(OutOfRangeMode mode) {
-  return mode == OutOfRangeMode::Absent ? std::string_view("absent")
+  return mode == OutOfRangeMode::Error ? std::string_view("error")
                                         : kOutOfRangeTexts[static_cast<int>(mode)];
 }
 

@@ -32,7 +32,7 @@ using RM = RoundingMode;
 using OR = OutOfRangeMode;
 constexpr RM NE = RM::NearestEven, TZ = RM::TowardsZero, TP = RM::TowardsPositive, TN = RM::TowardsNegative,
              NA = RM::NearestAway;
-constexpr OR CL = OR::Clamp, WR = OR::Wrap, AB = OR::Absent;
+constexpr OR CL = OR::Clamp, WR = OR::Wrap, AB = OR::Error;
 constexpr RM kModes[] = {NE, TZ, TP, TN, NA};
 constexpr OR kRanges[] = {CL, WR, AB};
 inline const double kNaN = std::numeric_limits<double>::quiet_NaN();

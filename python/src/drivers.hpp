@@ -51,7 +51,7 @@ inline constexpr std::size_t kStageElements = 1024;
 // aligned buffer; an output chunk is loaded before and stored after the
 // kernel, so elements past a failing one keep their previous contents.
 template <class S, class D>
-KernelResult run_kernel(const std::byte* src, std::byte* dst, std::size_t n, const CastConfig<S, D>& config) {
+KernelResult convert_staged(const std::byte* src, std::byte* dst, std::size_t n, const CastConfig<S, D>& config) {
   const bool src_aligned = is_aligned<S>(src);
   const bool dst_aligned = is_aligned<D>(dst);
   if (src_aligned && dst_aligned) {
@@ -167,7 +167,7 @@ PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode ou
     raise_shape_mismatch(input.array(), out_array);
     return nullptr;
   }
-  if (KernelResult error = run_kernel<S, D>(input.data(), static_cast<std::byte*>(PyArray_DATA(out_array)), n, config)) {
+  if (KernelResult error = convert_staged<S, D>(input.data(), static_cast<std::byte*>(PyArray_DATA(out_array)), n, config)) {
     cast_error_to_pyerr(*error);
     return nullptr;  // the partly written output is dropped
   }
@@ -212,7 +212,7 @@ PyObject* into_sequence(PyObject* arr, PyObject* out, RoundingMode rounding, Out
     std::memcpy(src_copy.get(), src, n * sizeof(S));
     src = reinterpret_cast<const std::byte*>(src_copy.get());
   }
-  if (KernelResult error = run_kernel<S, D>(src, dst, n, config)) {
+  if (KernelResult error = convert_staged<S, D>(src, dst, n, config)) {
     cast_error_to_pyerr(*error);
     return nullptr;  // elements before the failing one stay written
   }

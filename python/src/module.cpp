@@ -111,10 +111,10 @@ bool convert_rounding(PyObject* obj, RoundingMode& mode) {
   return convert_mode(obj, "rounding_mode", morvith_plindra::parse_rounding_mode, mode);
 }
 
-// Absent or None: no out-of-range mode.
+// Not given or None: an out-of-range value is an error.
 bool convert_out_of_range(PyObject* obj, OutOfRangeMode& mode) {
   if (obj == nullptr || obj == Py_None) {
-    mode = OutOfRangeMode::Absent;
+    mode = OutOfRangeMode::Error;
     return true;
   }
   return convert_mode(obj, "out_of_range_mode", morvith_plindra::parse_out_of_range_mode, mode);

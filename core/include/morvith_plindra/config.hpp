@@ -19,7 +19,7 @@ struct MapEntry {
 template <class S, class D>
 struct CastConfig {
   std::vector<MapEntry<S, D>> scalar_map;
-  OutOfRangeMode out_of_range = OutOfRangeMode::Absent;
+  OutOfRangeMode out_of_range = OutOfRangeMode::Error;
   RoundingMode rounding = RoundingMode::NearestEven;
 };
 

@@ -16,12 +16,12 @@ enum class RoundingMode : std::uint8_t {
   NearestAway = 4,
 };
 
-// The optional out-of-range mode travels as one byte; Absent makes an
-// out-of-range value an error.
+// The optional out-of-range mode travels as one byte. Error stands for the
+// mode not given (None): a value the target cannot hold is an error.
 enum class OutOfRangeMode : std::uint8_t {
   Clamp = 0,
   Wrap = 1,
-  Absent = 2,
+  Error = 2,
 };
 
 // A parsed mode or the error text for an unrecognised one.
