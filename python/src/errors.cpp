@@ -65,4 +65,8 @@ void raise_cannot_convert(PyObject* obj, std::string_view target, const char* ar
   set_error(PyExc_TypeError, message);
 }
 
+void cast_error_to_pyerr(const morvith_plindra::CastError& error) {
+  set_error(PyExc_ValueError, error.message());
+}
+
 }  // namespace plindra

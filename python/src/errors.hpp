@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "morvith_plindra/cast_error.hpp"
 #include "pyref.hpp"
 
 namespace plindra {
@@ -26,6 +27,9 @@ std::string type_qualname(PyObject* obj);
 // TypeError "'{type}' object cannot be converted to '{target}'", with an
 // "argument '{arg}': " prefix when `arg` is given.
 void raise_cannot_convert(PyObject* obj, std::string_view target, const char* arg = nullptr);
+
+// ValueError with the message of a failed kernel run.
+void cast_error_to_pyerr(const morvith_plindra::CastError& error);
 
 // Runs `body` (returning a new reference or null with an error set) and turns
 // any C++ exception into a Python one: std::bad_alloc into MemoryError, any

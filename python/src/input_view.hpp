@@ -1,12 +1,10 @@
-// The read-only row-major view of an input array, and the mapping of a cast
-// error to ValueError.
+// The read-only row-major view of an input array.
 #pragma once
 
 #include <cstddef>
 
 #include "dtypes.hpp"
 #include "errors.hpp"
-#include "morvith_plindra/cast_error.hpp"
 
 namespace plindra {
 
@@ -60,11 +58,6 @@ ReadonlyRowMajor<T> readonly_row_major(PyObject* arr) {
   ReadonlyRowMajor<T> view;
   if (check_readonly_row_major<T>(arr)) view.ref_ = py::Ref::borrow(arr);
   return view;
-}
-
-// Sets ValueError with the cast error's message.
-inline void cast_error_to_pyerr(const morvith_plindra::CastError& error) {
-  set_error(PyExc_ValueError, error.message());
 }
 
 }  // namespace plindra
