@@ -4,7 +4,17 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cassert>
 #include <utility>
+
+// Debug builds check that the calling thread holds the GIL wherever a
+// reference count changes: a change made while the GIL is released (around a
+// kernel run, say) races with every other thread.
+#ifdef NDEBUG
+#define PLINDRA_ASSERT_GIL() ((void)0)
+#else
+#define PLINDRA_ASSERT_GIL() assert(PyGILState_Check() && "reference changed without the GIL")
+#endif
 
 namespace plindra::py {
 
@@ -15,20 +25,33 @@ class Ref {
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
   Ref(Ref&& other) noexcept : obj_(std::exchange(other.obj_, nullptr)) {}
+  // The old object is released only once the new one is in place: releasing
+  // it may run a finaliser, which must find this Ref valid.
   Ref& operator=(Ref&& other) noexcept {
     if (this != &other) {
-      Py_XDECREF(obj_);
-      obj_ = std::exchange(other.obj_, nullptr);
+      PyObject* old = std::exchange(obj_, std::exchange(other.obj_, nullptr));
+      if (old != nullptr) {
+        PLINDRA_ASSERT_GIL();
+        Py_DECREF(old);
+      }
     }
     return *this;
   }
-  ~Ref() { Py_XDECREF(obj_); }
+  ~Ref() {
+    if (obj_ != nullptr) {
+      PLINDRA_ASSERT_GIL();
+      Py_DECREF(obj_);
+    }
+  }
 
   // Takes over a new reference (as returned by most C-API calls); may be null.
   static Ref steal(PyObject* obj) noexcept { return Ref(obj); }
   // Adds a reference to a borrowed object.
   static Ref borrow(PyObject* obj) noexcept {
-    Py_XINCREF(obj);
+    if (obj != nullptr) {
+      PLINDRA_ASSERT_GIL();
+      Py_INCREF(obj);
+    }
     return Ref(obj);
   }
 
@@ -54,7 +77,10 @@ class PinnedRef {
   PyObject* get() const noexcept { return obj_; }
   explicit operator bool() const noexcept { return obj_ != nullptr; }
   // Takes over `ref` if nothing is held yet; otherwise `ref` is released.
+  // The GIL also guards the cache itself: two threads filling it at once
+  // would each see it empty.
   void set_once(Ref ref) noexcept {
+    PLINDRA_ASSERT_GIL();
     if (obj_ == nullptr) obj_ = ref.release();
   }
 
