@@ -116,7 +116,7 @@ bool array_dtype_key(PyObject* obj, std::string_view& name) {
   py::Ref name_obj = py::Ref::steal(PyObject_GetAttr(dtype.get(), name_attr));
   if (!name_obj) return false;
   if (!PyUnicode_Check(name_obj.get())) {
-    raise_cannot_convert(name_obj.get(), "PyString");
+    raise_cannot_convert(name_obj.get(), "PyString");  // kept verbatim: callers match on it
     return false;
   }
   Py_ssize_t size = 0;

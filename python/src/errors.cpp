@@ -8,6 +8,7 @@ py::PinnedRef g_panic_type;
 
 PyObject* panic_type() noexcept {
   if (!g_panic_type) {
+    // The class name is kept verbatim: callers match on it.
     g_panic_type.set_once(py::Ref::steal(PyErr_NewExceptionWithDoc(
         "_plindra.PanicException", "An internal invariant of _plindra failed.", PyExc_BaseException,
         nullptr)));

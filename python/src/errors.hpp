@@ -25,7 +25,9 @@ void raise_panic(std::string_view message) noexcept;
 std::string type_qualname(PyObject* obj);
 
 // TypeError "'{type}' object cannot be converted to '{target}'", with an
-// "argument '{arg}': " prefix when `arg` is given.
+// "argument '{arg}': " prefix when `arg` is given. The `target` names used
+// ("PyString", "PyTuple", ...) are binding-layer type names, kept verbatim
+// because callers match on the message.
 void raise_cannot_convert(PyObject* obj, std::string_view target, const char* arg = nullptr);
 
 // ValueError with the message of a failed kernel run.

@@ -9,6 +9,7 @@
 namespace plindra {
 
 inline constexpr const char kInputNotRowMajor[] = "Input array must be row-major (C-contiguous)";
+// Binding-layer type name in "cannot be converted to" messages, kept verbatim: callers match on it.
 inline constexpr const char kTypedArrayTarget[] = "PyArray<T, D>";
 
 // Checks that `arr` is a C-contiguous array of T in native byte order: the

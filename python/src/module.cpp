@@ -19,6 +19,8 @@ namespace {
 using morvith_plindra::OutOfRangeMode;
 using morvith_plindra::RoundingMode;
 
+// Kept verbatim: callers match on it. The part before "--" is the text
+// signature (inspect.signature); python/_plindra.pyi repeats it for editors.
 constexpr const char kCastArrayDoc[] =
     "cast_array(arr, *, target_dtype, rounding_mode, out_of_range_mode=None, scalar_map_entries=None)\n"
     "--\n"
@@ -42,6 +44,7 @@ constexpr const char kCastArrayDoc[] =
     "Returns `PyValueError` for invalid rounding/out-of-range modes or\n"
     "conversion errors. Returns `PyTypeError` for unsupported dtypes.";
 
+// Kept verbatim: callers match on it.
 constexpr const char kCastArrayIntoDoc[] =
     "cast_array_into(arr, out, *, rounding_mode, out_of_range_mode=None, scalar_map_entries=None)\n"
     "--\n"
@@ -77,14 +80,14 @@ constexpr Parameters kCastArrayIntoParams = {"cast_array_into", kCastArrayIntoNa
 
 bool convert_array(PyObject* obj, const char* arg) {
   if (PyArray_Check(obj)) return true;
-  raise_cannot_convert(obj, "PyUntypedArray", arg);
+  raise_cannot_convert(obj, "PyUntypedArray", arg);  // kept verbatim: callers match on it
   return false;
 }
 
 // The UTF-8 text of a str (borrowed from `obj`).
 bool convert_text(PyObject* obj, const char* arg, std::string_view& text) {
   if (!PyUnicode_Check(obj)) {
-    raise_cannot_convert(obj, "PyString", arg);
+    raise_cannot_convert(obj, "PyString", arg);  // kept verbatim: callers match on it
     return false;
   }
   Py_ssize_t size = 0;
@@ -206,7 +209,7 @@ bool add_function(PyObject* module, PyMethodDef* def) {
   py::Ref name = py::Ref::steal(PyObject_GetAttrString(function.get(), "__name__"));
   if (!name) return false;
   if (!PyUnicode_Check(name.get())) {
-    raise_cannot_convert(name.get(), "PyString");
+    raise_cannot_convert(name.get(), "PyString");  // kept verbatim: callers match on it
     return false;
   }
   py::Ref all = py::Ref::steal(PyObject_GetAttrString(module, "__all__"));
@@ -217,7 +220,7 @@ bool add_function(PyObject* module, PyMethodDef* def) {
     if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
   }
   if (!PyList_Check(all.get())) {
-    raise_cannot_convert(all.get(), "PyList");
+    raise_cannot_convert(all.get(), "PyList");  // kept verbatim: callers match on it
     return false;
   }
   if (PyList_Append(all.get(), name.get()) < 0) return false;

@@ -221,7 +221,7 @@ bool parse_mapping(PyObject* mapping, Builder& builder) {
   for (Py_ssize_t i = 0; i < initial && i < PyList_GET_SIZE(items.get()); ++i) {
     Ref item = Ref::borrow(PyList_GET_ITEM(items.get(), i));
     if (!PyTuple_Check(item.get())) {
-      raise_cannot_convert(item.get(), "PyTuple");
+      raise_cannot_convert(item.get(), "PyTuple");  // kept verbatim: callers match on it
       return false;
     }
     const Py_ssize_t length = PyTuple_GET_SIZE(item.get());
