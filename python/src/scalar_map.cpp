@@ -39,6 +39,21 @@ bool drop_ordinary_exception() {
   return true;
 }
 
+// RecursionError or MemoryError: the interpreter ran out of room to answer,
+// which says nothing about the object asked. Read as "no", it would send the
+// object down another road (or to another error) than the same call takes
+// with room to spare, so it always reaches the caller.
+bool resource_failure_pending() {
+  PyObject* type = PyErr_Occurred();
+  return type != nullptr && (PyErr_GivenExceptionMatches(type, PyExc_RecursionError) ||
+                             PyErr_GivenExceptionMatches(type, PyExc_MemoryError));
+}
+
+// After a failed type or protocol probe (length, iterability) whose exception
+// this parser replaces by a message of its own: drop_ordinary_exception, but
+// a resource failure is left pending too.
+bool drop_probe_failure() { return !resource_failure_pending() && drop_ordinary_exception(); }
+
 // After a failed call whose exception passes through unchanged. A call that
 // failed without setting one gets a SystemError in its place.
 bool pass_on_failure() {
@@ -184,15 +199,16 @@ PyObject* mapping_class() {
 }
 
 // 1: read as a mapping; 0: read as an iterable of pairs; -1: an exception
-// outside the Exception hierarchy is pending. An ordinary exception raised by
-// the test goes to the unraisable hook and the object counts as no mapping.
+// outside the Exception hierarchy, or a resource failure, is pending. Any
+// other exception raised by the test (a broken __instancecheck__, say) goes
+// to the unraisable hook and the object counts as no mapping.
 int mapping_test(PyObject* obj) {
   if (PyDict_Check(obj)) return 1;
   PyObject* cls = mapping_class();
   const int result = cls != nullptr ? PyObject_IsInstance(obj, cls) : -1;
   if (result >= 0) return result;
   if (PyErr_Occurred() == nullptr) return 0;
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return -1;
+  if (!PyErr_ExceptionMatches(PyExc_Exception) || resource_failure_pending()) return -1;
   PyErr_WriteUnraisable(obj);
   return 0;
 }
@@ -200,7 +216,7 @@ int mapping_test(PyObject* obj) {
 bool parse_mapping(PyObject* mapping, Builder& builder) {
   const Py_ssize_t reported = PyMapping_Size(mapping);
   if (reported < 0) {
-    if (!drop_ordinary_exception()) return false;
+    if (!drop_probe_failure()) return false;
     PyErr_SetString(PyExc_TypeError, "Failed to get length of scalar_map dict.");
     return false;
   }
@@ -249,7 +265,7 @@ Ref entry_item(PyObject* entry, long index) {
 bool parse_pairs(PyObject* iterable, Builder& builder) {
   Ref iterator = Ref::steal(PyObject_GetIter(iterable));
   if (!iterator) {
-    if (!drop_ordinary_exception()) return false;
+    if (!drop_probe_failure()) return false;
     PyErr_SetString(PyExc_TypeError,
                     "scalar_map_entries must be a dict or an iterable of (source, target) pairs");
     return false;
@@ -259,7 +275,7 @@ bool parse_pairs(PyObject* iterable, Builder& builder) {
     if (!entry) return PyErr_Occurred() == nullptr;
     const Py_ssize_t length = PyObject_Size(entry.get());
     if (length != 2) {
-      if (length < 0 && !drop_ordinary_exception()) return false;
+      if (length < 0 && !drop_probe_failure()) return false;
       PyErr_SetString(PyExc_ValueError, "Each scalar_map entry must be a (source, target) pair");
       return false;
     }

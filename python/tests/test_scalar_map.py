@@ -343,3 +343,90 @@ def test_refcounts_unchanged(entries_of, target):
                 pass
         gc.collect()
         assert (sys.getrefcount(k), sys.getrefcount(v)) == before
+
+
+# --- resource failures of the type probes ----------------------------------
+
+def _raising(exc):
+    def hook(*args):
+        raise exc("probe")
+    return hook
+
+
+@pytest.mark.parametrize("exc", [MemoryError, RecursionError])
+@pytest.mark.parametrize("probe, make", [
+    # each object, were the failure read as "no", would give [7] or a TypeError/ValueError of the parser
+    ("isinstance", lambda h: type("C", (), {"__class__": property(h), "__iter__": lambda s: iter([(1, 7)])})()),
+    ("mapping length", lambda h: type("L", (Mapping,), {"__len__": h})([(1, 7)])),
+    ("iter", lambda h: type("I", (), {"__iter__": h})()),
+    ("entry length", lambda h: [type("E", (), {"__len__": h, "__getitem__": lambda s, i: (1, 7)[i]})()]),
+])
+def test_probe_resource_failures_reach_the_caller(exc, probe, make, monkeypatch):
+    hooked = []
+    monkeypatch.setattr(sys, "unraisablehook", hooked.append)
+    with pytest.raises(exc, match="^probe$"):
+        cast([1], "int8", "int8", make(_raising(exc)))
+    assert hooked == []
+
+
+@pytest.mark.parametrize("exc", [RuntimeError, ValueError, TypeError])
+def test_ordinary_isinstance_failure_still_goes_to_the_hook(exc, monkeypatch):
+    hooked = []
+    monkeypatch.setattr(sys, "unraisablehook", hooked.append)
+    odd = type("C", (), {"__class__": property(_raising(exc)), "__iter__": lambda s: iter([(1, 7)])})()
+    assert cast([1], "int8", "int8", odd).tolist() == [7]
+    assert [type(h.exc_value) for h in hooked] == [exc] and hooked[0].object is odd
+
+
+NEAR_LIMIT = r'''
+import collections.abc, sys
+import numpy as np, _plindra
+
+class Keys(list):
+    """A non-dict Mapping whose keys are pairs; its length and iteration are list's (no Python frame)."""
+    def items(self):
+        return [(k, 0) for k in self]
+
+collections.abc.Mapping.register(Keys)
+arr, entries = np.array([1], np.int8), Keys([(1, 7)])
+
+def call():
+    try:
+        return repr(_plindra.cast_array(arr, target_dtype="int8", rounding_mode="nearest-even",
+                                        scalar_map_entries=entries).tolist())
+    except RecursionError:
+        return "RecursionError"
+    except TypeError as e:
+        return "TypeError: " + str(e)
+
+def at_depth(k):
+    return at_depth(k - 1) if k else call()
+
+def depth():
+    f, n = sys._getframe(), 0
+    while f is not None:
+        f, n = f.f_back, n + 1
+    return n
+
+free = sys.getrecursionlimit() - depth()
+seen = set()
+for k in range(free - 40, free + 3):
+    try:
+        seen.add(at_depth(k))
+    except RecursionError:
+        seen.add("RecursionError")
+print(sorted(seen))
+'''
+
+
+def test_mapping_test_at_the_recursion_limit():
+    # A fresh interpreter: pytest's own hooks do not work this close to the limit.
+    import subprocess
+    run = subprocess.run([sys.executable, "-c", NEAR_LIMIT], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    seen = eval(run.stdout)
+    normal = "TypeError: scalar_map source value (1, 7): expected a value convertible to source dtype int8"
+    # Never "[7]", the keys read as pairs after a failed isinstance test: a
+    # different result from the same call, only for lack of room.
+    assert seen == ["RecursionError", normal], (seen, run.stderr)
+    assert "Exception ignored" not in run.stderr  # nothing went to the unraisable hook
