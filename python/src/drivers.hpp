@@ -13,6 +13,7 @@
 
 #include "dtypes.hpp"
 #include "errors.hpp"
+#include "gil.hpp"
 #include "input_view.hpp"
 #include "morvith_plindra/kernels.hpp"
 #include "scalar_map.hpp"
@@ -140,7 +141,8 @@ inline bool ranges_overlap(const std::byte* a, std::size_t a_len, const std::byt
   return a0 < b0 + b_len && b0 < a0 + a_len;
 }
 
-// Input view, scalar map, settings, new output, one kernel run.
+// Input view, scalar map, settings, new output, one kernel run (without the
+// interpreter lock on large arrays).
 template <class S, class D>
 PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode out_of_range,
                          PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
@@ -167,14 +169,22 @@ PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode ou
     raise_shape_mismatch(input.array(), out_array);
     return nullptr;
   }
-  if (KernelResult error = convert_staged<S, D>(input.data(), static_cast<std::byte*>(PyArray_DATA(out_array)), n, config)) {
+  const std::byte* src = input.data();
+  auto* dst = static_cast<std::byte*>(PyArray_DATA(out_array));
+  KernelResult error;
+  {
+    AllowThreads unlocked(n >= kReleaseGilElements);
+    error = convert_staged<S, D>(src, dst, n, config);
+  }
+  if (error) {
     cast_error_to_pyerr(*error);
     return nullptr;  // the partly written output is dropped
   }
   return out.release();
 }
 
-// Input view, scalar map, settings, checks of `out`, one kernel run in place.
+// Input view, scalar map, settings, checks of `out`, one kernel run in place
+// (without the interpreter lock on large arrays).
 template <class S, class D>
 PyObject* into_sequence(PyObject* arr, PyObject* out, RoundingMode rounding, OutOfRangeMode out_of_range,
                         PyObject* scalar_map_entries, const char* source_name, const char* target_name) {
@@ -209,10 +219,19 @@ PyObject* into_sequence(PyObject* arr, PyObject* out, RoundingMode rounding, Out
   std::unique_ptr<S[]> src_copy;
   if (ranges_overlap(src, n * sizeof(S), dst, n * sizeof(D))) {
     src_copy = std::make_unique_for_overwrite<S[]>(n);
-    std::memcpy(src_copy.get(), src, n * sizeof(S));
-    src = reinterpret_cast<const std::byte*>(src_copy.get());
   }
-  if (KernelResult error = convert_staged<S, D>(src, dst, n, config)) {
+  KernelResult error;
+  {
+    // Everything the kernel needs was read above; the references to both
+    // arrays stay held while other threads run.
+    AllowThreads unlocked(n >= kReleaseGilElements);
+    if (src_copy) {
+      std::memcpy(src_copy.get(), src, n * sizeof(S));
+      src = reinterpret_cast<const std::byte*>(src_copy.get());
+    }
+    error = convert_staged<S, D>(src, dst, n, config);
+  }
+  if (error) {
     cast_error_to_pyerr(*error);
     return nullptr;  // elements before the failing one stay written
   }
