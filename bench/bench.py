@@ -1,18 +1,41 @@
-"""Side-by-side timings of _plindra against NumPy (and pyarrow when installed).
+"""Side-by-side timings of _plindra against NumPy (and pyarrow and dask when
+installed).
 
-Every figure is the median of repeated runs in this one process; the tables
-print ratios (plindra time / other time), so < 1.0 means plindra is faster.
+Timing method: every comparison runs its calls PAIRED in one process. Each
+repetition calls every contender once, back to back, rotating which goes
+first (A B, then B A, ...), so slow spells of a shared machine hit both
+sides of a pair alike. A row's figure is the MEDIAN OF THE PER-REPETITION
+RATIOS (plindra time / other time), so < 1.0 means plindra is faster; the
+bracket beside it is the interquartile range of those ratios (a wide bracket
+marks a noisy row). The garbage collector is collected before and disabled
+during each measurement, every contender is called once untimed first, the
+output of a call is released after its clock stops, and small arrays are
+timed over loops of calls so that a sample lasts about 100 us.
 
-    python bench/bench.py            # full run (10^3, 10^6, 10^7 elements)
-    python bench/bench.py --quick    # seconds-long smoke run
+Rows with a goal end in "ok" or "MISSES <=goal" (">=goal" where more is
+better); the last lines count the goals met and list the ones missed. The
+script exits 0 either way.
+
+    python bench/bench.py                 # full run (a few minutes)
+    python bench/bench.py --quick         # seconds-long smoke run
+    python bench/bench.py --only threads  # one section (repeatable, or a,b)
+
+For the thread measurements give the process at least four cores, e.g.
+`taskset -c 0,1,2,3 python bench/bench.py --only threads`.
 """
 
 from __future__ import annotations
 
 import argparse
+import gc
+import os
+import platform
 import statistics
+import sys
+import threading
 import time
 import tracemalloc
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
@@ -24,6 +47,12 @@ try:  # optional third party
 except ImportError:  # pragma: no cover - optional
     pa = None
 
+try:  # optional third party
+    import dask
+    import dask.array as da
+except ImportError:  # pragma: no cover - optional
+    da = None
+
 PAIRS = [
     ("float64", "uint8"), ("float64", "int32"), ("float32", "uint8"), ("float32", "int16"),
     ("float16", "int8"), ("int64", "int32"), ("uint64", "int64"), ("int32", "uint8"),
@@ -31,27 +60,115 @@ PAIRS = [
     ("float64", "float16"), ("float32", "float16"), ("float16", "float64"),
     ("float64", "float64"), ("int32", "int32"),
 ]
+INTO_PAIRS = [  # (source, target, goal); the last one is shown for reference
+    ("float64", "uint8", 1.05), ("float64", "int32", 1.05), ("float64", "int16", 1.05),
+    ("float32", "int16", 1.05), ("int64", "int32", 1.05), ("float64", "float32", None),
+]
+MODE_PAIRS = [
+    ("float64", "int32"), ("float32", "uint8"), ("float64", "int16"), ("int64", "float32"),
+    ("uint64", "float64"), ("float64", "float32"), ("float64", "float16"), ("float32", "float16"),
+]
 ROUNDING = ["nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away"]
+THREADS = 4
+
+SECTIONS = ["astype", "into", "numpy", "pyarrow", "floor", "modes", "threads", "dask", "per-call", "memory"]
 
 
-def median_time(fn, repeat: int) -> float:
-    fn()  # warm-up
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter_ns()
-        fn()
-        times.append(time.perf_counter_ns() - t0)
-    return statistics.median(times) / 1e9
-
+# --------------------------------------------------------------------------
+# timing and reporting
 
 def repeats_for(n: int, quick: bool) -> int:
     if quick:
-        return 3
-    return 200 if n <= 10_000 else (15 if n <= 1_000_000 else 7)
+        return 9
+    if n <= 10_000:
+        return 301
+    if n <= 100_000:
+        return 101
+    return 61 if n <= 1_000_000 else 21
 
+
+def inner_for(n: int) -> int:
+    """Calls per sample: about 100 us of work for small arrays, else one."""
+    return max(1, 100_000 // max(n, 1))
+
+
+def paired(fns, repeat: int, inner: int = 1) -> list[list[float]]:
+    """Per-repetition times (seconds per call) of each callable in `fns`.
+
+    Every repetition calls each one (`inner` times in a row), rotating the
+    order from one repetition to the next."""
+    k = len(fns)
+    gc.collect()
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        for fn in fns:  # warm-up: first-touch, caches, lazy imports
+            fn()
+        times: list[list[float]] = [[] for _ in fns]
+        clock = time.perf_counter_ns
+        for i in range(repeat):
+            for j in (i + m for m in range(k)):
+                j %= k
+                fn = fns[j]
+                if inner == 1:
+                    t0 = clock()
+                    r = fn()
+                    t1 = clock()
+                else:
+                    t0 = clock()
+                    for _ in range(inner):
+                        r = fn()
+                    t1 = clock()
+                del r
+                times[j].append((t1 - t0) / inner / 1e9)
+    finally:
+        if enabled:
+            gc.enable()
+    return times
+
+
+class Ratio:
+    """Median and interquartile range of per-repetition ratios a_i / b_i."""
+
+    def __init__(self, a, b):
+        self.values = sorted(x / y for x, y in zip(a, b))
+        self.median = statistics.median(self.values)
+        q = statistics.quantiles(self.values, n=4) if len(self.values) >= 2 else [self.median] * 3
+        self.q1, self.q3 = q[0], q[2]
+
+
+class Goals:
+    def __init__(self):
+        self.met: list[str] = []
+        self.missed: list[str] = []
+
+    def check(self, name: str, value: float, goal: float, at_least: bool = False) -> str:
+        value = round(value, 2)  # judged as printed
+        ok = value >= goal if at_least else value <= goal
+        (self.met if ok else self.missed).append(f"{name}: {value:.2f} (goal {'≥' if at_least else '≤'}{goal})")
+        return "ok" if ok else f"MISSES {'≥' if at_least else '≤'}{goal}"
+
+
+GOALS = Goals()
+
+
+def row(label: str, value, goal: float | None = None, *, at_least: bool = False,
+        section: str = "", unit: str = "x", note: str = "") -> None:
+    if isinstance(value, Ratio):
+        ratio, spread = value.median, f"[{value.q1:.2f}-{value.q3:.2f}]"
+    else:
+        ratio, spread = value, ""
+    mark = "" if goal is None else GOALS.check(f"{section}{label}", ratio, goal, at_least)
+    print(f"  {label:<56} {ratio:6.2f}{unit} {spread:<12} {mark}{note}".rstrip())
+
+
+# --------------------------------------------------------------------------
+# data and calls
 
 def sample(src: str, dst: str, n: int, rng: np.random.Generator) -> np.ndarray:
-    """Values that convert without error (so every path runs to the end)."""
+    """Values that convert without error (so every path runs to the end);
+    integer to float32/float64 uses the source's whole range, so that the
+    wide integers really round."""
     s, d = np.dtype(src), np.dtype(dst)
     if d.kind in "iu":
         info = np.iinfo(d)
@@ -64,6 +181,8 @@ def sample(src: str, dst: str, n: int, rng: np.random.Generator) -> np.ndarray:
         return np.clip(np.rint(vals), lo, hi).astype(s) if s == np.float16 else vals.astype(s)
     if s.kind in "iu":
         info = np.iinfo(s)
+        if d.itemsize >= 4:
+            return rng.integers(info.min, info.max, n, endpoint=True, dtype=s)
         return rng.integers(max(info.min, -60000), min(info.max, 60000), n, endpoint=True).astype(s)
     return rng.uniform(-60000.0, 60000.0, n).astype(s)
 
@@ -73,36 +192,134 @@ def cast(arr, dst, rounding="nearest-even", oor="clamp", smap=None):
                                out_of_range_mode=oor, scalar_map_entries=smap)
 
 
-def row(label: str, ratio: float, goal: float | None = None) -> str:
-    mark = "" if goal is None else ("  ok" if ratio <= goal else f"  MISSES ≤{goal}")
-    return f"  {label:<52} {ratio:7.2f}x{mark}"
+def caller(a, dst, rounding="nearest-even", oor="clamp", smap=None):
+    """A zero-argument call of cast_array with a single Python frame, like
+    the `lambda: a.astype(dt)` it is compared with."""
+    f = _plindra.cast_array
+    return lambda: f(a, target_dtype=dst, rounding_mode=rounding, out_of_range_mode=oor,
+                     scalar_map_entries=smap)
 
+
+def astyper(a, dst):
+    dt = np.dtype(dst)
+    return lambda: a.astype(dt)
+
+
+# --------------------------------------------------------------------------
+# environment
+
+def cpu_flags() -> set[str]:
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("flags"):
+                    return set(line.split(":", 1)[1].split())
+    except OSError:
+        pass
+    return set()
+
+
+def cpu_model() -> str:
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or platform.machine()
+
+
+V3_FLAGS = {"sse4_1", "sse4_2", "ssse3", "popcnt", "cx16", "lahf_lm",
+            "avx", "avx2", "bmi1", "bmi2", "f16c", "fma", "movbe", "abm", "xsave"}
+V4_FLAGS = V3_FLAGS | {"avx512f", "avx512bw", "avx512cd", "avx512dq", "avx512vl"}
+
+
+def supported_variants() -> list[str]:
+    if platform.machine().lower() not in ("x86_64", "amd64"):
+        return ["portable"]
+    flags = cpu_flags()
+    found = ["portable"]
+    if V3_FLAGS <= flags:
+        found.append("x86-64-v3")
+    if V4_FLAGS <= flags:
+        found.append("x86-64-v4")
+    return found
+
+
+def usable_cpus() -> int:
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:  # pragma: no cover - not Linux
+        return os.cpu_count() or 1
+
+
+def environment(quick: bool) -> None:
+    variants = supported_variants()
+    print(f"CPU: {cpu_model()}; {os.cpu_count()} cores, {usable_cpus()} usable by this process")
+    print(f"python {platform.python_version()}; numpy {np.__version__}"
+          + (f"; pyarrow {pa.__version__}" if pa is not None else "")
+          + (f"; dask {dask.__version__}" if da is not None else ""))
+    forced = os.environ.get("PLINDRA_KERNEL_VARIANT")
+    if forced:
+        note = "" if forced in variants else " (this CPU lacks it)"
+        print(f"kernel variant: {forced}, forced by PLINDRA_KERNEL_VARIANT{note}; "
+              f"the CPU's best: {variants[-1]}")
+    else:
+        print(f"kernel variant: {variants[-1]} (inferred from the CPU's flags: the best this CPU runs "
+              "among those a default build has)")
+    print(f"{'quick smoke run' if quick else 'full run'}; ratios plindra / other: median of paired "
+          "per-repetition ratios [interquartile range]\n")
+
+
+# --------------------------------------------------------------------------
+# sections
 
 def vs_astype(sizes, quick, rng):
     print("cast_array vs arr.astype(D)  (nearest-even, clamp, no map)")
-    ratios_at_max = []
+    row_goal = {10_000: 1.1, 1_000_000: 1.0, 10_000_000: 1.0}
     for n in sizes:
         print(f" n = {n:,}")
+        r, inner = repeats_for(n, quick), inner_for(n)
+        medians = []
         for src, dst in PAIRS:
             a = sample(src, dst, n, rng)
-            r = repeats_for(n, quick)
-            t_p = median_time(lambda: cast(a, dst), r)
-            t_n = median_time(lambda: a.astype(dst), r)
-            goal = 1.25 if n == sizes[-1] else None
-            print(row(f"{src} -> {dst}", t_p / t_n, goal))
-            if n == sizes[-1]:
-                ratios_at_max.append(t_p / t_n)
-    print(row(f"median over pairs at n = {sizes[-1]:,}", statistics.median(ratios_at_max), 1.0))
+            t_p, t_n = paired([caller(a, dst), astyper(a, dst)], r, inner)
+            ratio = Ratio(t_p, t_n)
+            medians.append(ratio.median)
+            row(f"{src} -> {dst}", ratio, row_goal.get(n), section=f"astype n={n:,}: ")
+        row("median over pairs", statistics.median(medians),
+            0.9 if n >= 1_000_000 else None, section=f"astype n={n:,}: ")
+
+
+def into_vs_copyto(n, quick, rng):
+    print(f"\ncast_array_into(a, out) vs np.copyto(out, a, casting='unsafe'), out resident  (n = {n:,})")
+    r, inner = repeats_for(n, quick), inner_for(n)
+    into = _plindra.cast_array_into
+    for src, dst, goal in INTO_PAIRS:
+        a = sample(src, dst, n, rng)
+        out = np.empty(n, dst)
+        out.fill(1)  # fault the pages in before timing
+
+        def p(a=a, out=out):
+            return into(a, out, rounding_mode="nearest-even", out_of_range_mode="clamp")
+
+        def c(a=a, out=out):
+            return np.copyto(out, a, casting="unsafe")
+
+        t_p, t_c = paired([p, c], r, inner)
+        label = f"{src} -> {dst}" + ("" if goal else "  (reference)")
+        row(label, Ratio(t_p, t_c), goal, section="into: ")
 
 
 def numpy_composition(n, quick, rng):
     print(f"\ncast_array vs the NumPy code with the same semantics  (n = {n:,})")
-    r = repeats_for(n, quick)
+    r, inner = repeats_for(n, quick), inner_for(n)
     for src, dst in [("float64", "int32"), ("float64", "uint8"), ("float32", "int16")]:
         a = sample(src, dst, n, rng)
         info = np.iinfo(dst)
 
-        def checked():  # NaN check + rint + range check + astype: the error mode
+        def checked(a=a, info=info, dst=dst):  # NaN check + rint + range check + astype: the error mode
             if np.isnan(a).any():
                 raise ValueError("nan")
             rr = np.rint(a)
@@ -110,20 +327,20 @@ def numpy_composition(n, quick, rng):
                 raise ValueError("range")
             return rr.astype(dst)
 
-        def clamped():  # NaN check + rint + clip + astype
+        def clamped(a=a, info=info, dst=dst):  # NaN check + rint + clip + astype
             if np.isnan(a).any():
                 raise ValueError("nan")
             return np.clip(np.rint(a), info.min, info.max).astype(dst)
 
-        t_p = median_time(lambda: cast(a, dst, oor=None), r)
-        print(row(f"{src} -> {dst} error mode vs isnan+rint+bounds+astype", t_p / median_time(checked, r), 0.25))
-        t_p = median_time(lambda: cast(a, dst), r)
-        print(row(f"{src} -> {dst} clamp vs isnan+rint+clip+astype", t_p / median_time(clamped, r), 0.25))
+        t_p, t_n = paired([caller(a, dst, oor=None), checked], r, inner)
+        row(f"{src} -> {dst} error mode vs isnan+rint+bounds+astype", Ratio(t_p, t_n), 0.25, section="numpy: ")
+        t_p, t_n = paired([caller(a, dst), clamped], r, inner)
+        row(f"{src} -> {dst} clamp vs isnan+rint+clip+astype", Ratio(t_p, t_n), 0.25, section="numpy: ")
     a = sample("float64", "int32", n, rng)
     a[::97] = np.nan
     where = lambda: np.where(np.isnan(a), -1, np.clip(np.rint(np.nan_to_num(a)), -2**31, 2**31 - 1)).astype(np.int32)
-    t_p = median_time(lambda: cast(a, "int32", smap={float("nan"): -1}), r)
-    print(row("float64 -> int32 NaN map vs where(isnan(a), -1, ...)", t_p / median_time(where, r)))
+    t_p, t_n = paired([caller(a, "int32", smap={float("nan"): -1}), where], r, inner)
+    row("float64 -> int32 NaN map vs where(isnan(a), -1, ...)", Ratio(t_p, t_n))
 
 
 def vs_pyarrow(n, quick, rng):
@@ -131,73 +348,150 @@ def vs_pyarrow(n, quick, rng):
         print("\n(pyarrow not installed: skipping the pyarrow comparison)")
         return
     print(f"\ncast_array vs pyarrow.compute.cast(safe=True)  (n = {n:,})")
-    r = repeats_for(n, quick)
+    r, inner = repeats_for(n, quick), inner_for(n)
     for src, dst in [("float64", "int32"), ("int64", "int32"), ("float64", "float32"), ("int32", "float64")]:
         a = sample(src, dst, n, rng)
         if np.dtype(dst).kind in "iu":
             a = np.rint(a).astype(src)  # arrow's safe cast refuses fractional values
         pa_arr = pa.array(a)
-        target = pa.from_numpy_dtype(np.dtype(dst))
-        opts = pc.CastOptions.safe(target)
-        t_a = median_time(lambda: pc.cast(pa_arr, options=opts).to_numpy(zero_copy_only=False), r)
-        t_p = median_time(lambda: cast(a, dst, oor=None), r)
-        print(row(f"{src} -> {dst}", t_p / t_a))
+        opts = pc.CastOptions.safe(pa.from_numpy_dtype(np.dtype(dst)))
+        arrow = lambda pa_arr=pa_arr, opts=opts: pc.cast(pa_arr, options=opts).to_numpy(zero_copy_only=False)
+        t_p, t_a = paired([caller(a, dst, oor=None), arrow], r, inner)
+        row(f"{src} -> {dst}", Ratio(t_p, t_a))
 
 
 def vs_bandwidth(n, quick, rng):
     print(f"\ncast_array vs the memory floor (n = {n:,}): a fresh-buffer copy of the input,")
-    print("  scaled to the cast's traffic (n*size(S) read + n*size(D) written)")
-    r = repeats_for(n, quick)
+    print("  scaled to the cast's traffic (n*size(S) read + n*size(D) written); astype's beside it")
+    r, inner = repeats_for(n, quick), inner_for(n)
     for src, dst in [("float64", "int32"), ("float64", "uint8"), ("int64", "int32"), ("float32", "float16")]:
         a = sample(src, dst, n, rng)
-        s_size, d_size = np.dtype(src).itemsize, np.dtype(dst).itemsize
+        scale = (a.itemsize + np.dtype(dst).itemsize) / (2 * a.itemsize)
 
-        def copy():
+        def copy(a=a):
             out = np.empty_like(a)
             np.copyto(out, a)
             return out
 
-        floor = median_time(copy, r) * (s_size + d_size) / (2 * s_size)
-        t_p = median_time(lambda: cast(a, dst), r)
-        print(row(f"{src} -> {dst}", t_p / floor))
+        t_p, t_c, t_n = paired([caller(a, dst), copy, astyper(a, dst)], r, inner)
+        floor = [t * scale for t in t_c]
+        row(f"{src} -> {dst}", Ratio(t_p, floor), note=f"   astype / floor {Ratio(t_n, floor).median:.2f}x")
 
 
-def modes(n, quick, rng):
-    print(f"\nmodes, relative to their baseline  (n = {n:,})")
-    r = repeats_for(n, quick)
+def modes(sizes, quick, rng):
+    for n in sizes:
+        print(f"\nrounding modes vs nearest-even, same pair  (clamp, no map; n = {n:,})")
+        r, inner = repeats_for(n, quick), inner_for(n)
+        for src, dst in MODE_PAIRS:
+            a = sample(src, dst, n, rng)
+            times = paired([caller(a, dst, rounding=m) for m in ROUNDING], r, inner)
+            for mode, t in zip(ROUNDING[1:], times[1:]):
+                row(f"{src} -> {dst} {mode}", Ratio(t, times[0]), 1.15, section=f"modes n={n:,}: ")
+    n = sizes[-1]
+    print(f"\nout-of-range modes vs clamp, scalar map vs none  (nearest-even; n = {n:,})")
+    r, inner = repeats_for(n, quick), inner_for(n)
     for src, dst in [("float64", "int32"), ("float32", "uint8"), ("float64", "float16"), ("int64", "float32")]:
         a = sample(src, dst, n, rng)
-        base = median_time(lambda: cast(a, dst), r)
-        for mode in ROUNDING[1:]:
-            t = median_time(lambda: cast(a, dst, rounding=mode), r)
-            print(row(f"{src} -> {dst} {mode} / nearest-even", t / base, 1.3))
+        fns = [caller(a, dst)]
+        labels = []
         if np.dtype(dst).kind in "iu" or np.dtype(src).itemsize > np.dtype(dst).itemsize:
-            for oor, goal in [(None, 1.15), ("wrap", None)]:
-                t = median_time(lambda: cast(a, dst, oor=oor), r)
-                print(row(f"{src} -> {dst} {oor or 'error'} / clamp", t / base, goal))
+            fns += [caller(a, dst, oor=None), caller(a, dst, oor="wrap")]
+            labels += [("error / clamp", 1.15), ("wrap / clamp", None)]
         if np.dtype(src).kind == "f":
-            smap = {float("nan"): 0}
-            t = median_time(lambda: cast(a, dst, smap=smap), r)
-            print(row(f"{src} -> {dst} one-entry NaN map / no map", t / base, 1.5))
+            fns.append(caller(a, dst, smap={float("nan"): 0}))
+            labels.append(("one-entry NaN map / no map", 1.5))
+        if not labels:
+            continue
+        times = paired(fns, r, inner)
+        for (label, goal), t in zip(labels, times[1:]):
+            row(f"{src} -> {dst} {label}", Ratio(t, times[0]), goal, section="modes: ")
+
+
+def threads(n, quick, rng):
+    cpus = usable_cpus()
+    print(f"\n{THREADS} threads vs one: each thread converts its own array of {n:,} elements, against")
+    print(f"  one thread converting all {THREADS} in turn; speed-up = sequential time / threaded time")
+    if cpus < THREADS:
+        print(f"  (only {cpus} CPU(s) usable by this process: the speed-ups are capped)")
+    r = 9 if quick else 41
+    barrier = threading.Barrier(THREADS)
+
+    def start_together(fn, a):
+        barrier.wait()
+        return fn(a)
+
+    with ThreadPoolExecutor(THREADS) as pool:
+        for src, dst in [("float64", "int32"), ("float32", "uint8")]:
+            arrays = [sample(src, dst, n, rng) for _ in range(THREADS)]
+            dt = np.dtype(dst)
+            one_p = lambda a, dst=dst: _plindra.cast_array(a, target_dtype=dst, rounding_mode="nearest-even",
+                                                           out_of_range_mode="clamp")
+            one_n = lambda a, dt=dt: a.astype(dt)
+
+            def sequential(fn, arrays=arrays):
+                return lambda: [fn(a) for a in arrays]
+
+            def threaded(fn, arrays=arrays):
+                return lambda: [f.result() for f in [pool.submit(start_together, fn, a) for a in arrays]]
+
+            expected = sequential(one_p)()
+            if not all(np.array_equal(x, y) for x, y in zip(expected, threaded(one_p)())):
+                print(f"  {src} -> {dst}: threaded results differ from sequential ones")
+                GOALS.missed.append(f"threads: {src} -> {dst} threaded results differ")
+            del expected
+            t_sp, t_tp, t_sn, t_tn = paired([sequential(one_p), threaded(one_p),
+                                             sequential(one_n), threaded(one_n)], r)
+            sp_p, sp_n = Ratio(t_sp, t_tp), Ratio(t_sn, t_tn)
+            print(f"  {src} -> {dst} (clamp)")
+            row("speed-up of cast_array", sp_p)
+            row("speed-up of astype", sp_n)
+            row("cast_array's speed-up / astype's", sp_p.median / sp_n.median, 0.9, at_least=True,
+                section=f"threads {src} -> {dst}: ")
+
+
+def dask_map_blocks(n, quick, rng):
+    if da is None:
+        print("\n(dask not installed: skipping the dask comparison)")
+        return
+    blocks = 2 * THREADS
+    print(f"\ndask.array map_blocks, threaded scheduler, 1 -> {THREADS} workers  "
+          f"(float64 -> int32, clamp; n = {n:,} in {blocks} blocks)")
+    if usable_cpus() < THREADS:
+        print(f"  (only {usable_cpus()} CPU(s) usable by this process: the speed-ups are capped)")
+    r = 9 if quick else 41
+    x = da.from_array(sample("float64", "int32", n, rng), chunks=n // blocks)
+    block_p = lambda b: _plindra.cast_array(b, target_dtype="int32", rounding_mode="nearest-even",
+                                            out_of_range_mode="clamp")
+    block_n = lambda b: b.astype(np.int32)
+    y_p = x.map_blocks(block_p, dtype=np.int32)
+    y_n = x.map_blocks(block_n, dtype=np.int32)
+    run = lambda y, k: (lambda: y.compute(scheduler="threads", num_workers=k))
+    t_1p, t_kp, t_1n, t_kn = paired([run(y_p, 1), run(y_p, THREADS), run(y_n, 1), run(y_n, THREADS)], r)
+    sp_p, sp_n = Ratio(t_1p, t_kp), Ratio(t_1n, t_kn)
+    row("speed-up over cast_array", sp_p)
+    row("speed-up over astype", sp_n)
+    row("cast_array's speed-up / astype's", sp_p.median / sp_n.median)
 
 
 def per_call(quick):
     print("\nper-call cost vs astype (loops of 1000 calls)")
-    r = 200 if not quick else 5
+    r = 201 if not quick else 9
     for shape in [(1,), ()]:
         a = np.ones(shape, np.float64)
+        i32 = np.dtype(np.int32)
 
-        def plindra_loop():
+        def plindra_loop(a=a):
             for _ in range(1000):
                 _plindra.cast_array(a, target_dtype="int32", rounding_mode="nearest-even",
                                     out_of_range_mode="clamp")
 
-        def astype_loop():
+        def astype_loop(a=a):
             for _ in range(1000):
-                a.astype(np.int32)
+                a.astype(i32)
 
-        ratio = median_time(plindra_loop, r) / median_time(astype_loop, r)
-        print(row(f"float64 -> int32, shape {shape}", ratio, 1.0 if shape == (1,) else None))
+        t_p, t_n = paired([plindra_loop, astype_loop], r)
+        row(f"float64 -> int32, shape {shape}", Ratio(t_p, t_n), 1.0 if shape == (1,) else None,
+            section="per-call: ")
 
 
 def peak_memory(n, rng):
@@ -209,27 +503,62 @@ def peak_memory(n, rng):
         out = cast(a, dst, oor=None)
         _, peak = tracemalloc.get_traced_memory()
         tracemalloc.stop()
-        extra = peak - out.nbytes
-        mark = "ok" if extra <= 64 * 1024 else "MISSES ≤64 KiB"
-        print(f"  {src} -> {dst:<44} {extra / 1024:8.1f} KiB  {mark}")
+        extra = (peak - out.nbytes) / 1024
+        row(f"{src} -> {dst}", extra, 64, section="memory: ", unit=" KiB")
         del out
+
+
+# --------------------------------------------------------------------------
+
+def summary(elapsed: float) -> None:
+    total = len(GOALS.met) + len(GOALS.missed)
+    print(f"\ngoals: {len(GOALS.met)} of {total} met, {len(GOALS.missed)} missed  ({elapsed:.0f} s)")
+    for line in GOALS.missed:
+        print(f"  missed  {line}")
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true", help="seconds-long smoke run")
+    ap.add_argument("--only", action="append", metavar="SECTION",
+                    help=f"run only these sections (repeatable or comma-separated): {', '.join(SECTIONS)}")
     args = ap.parse_args()
+    only = set()
+    for item in args.only or []:
+        only.update(s.strip() for s in item.split(",") if s.strip())
+    unknown = only - set(SECTIONS)
+    if unknown:
+        ap.error(f"unknown section(s) {', '.join(sorted(unknown))}; choose from {', '.join(SECTIONS)}")
+    wanted = lambda name: not only or name in only
+
     rng = np.random.default_rng(12345)
-    sizes = [1_000, 10_000] if args.quick else [1_000, 1_000_000, 10_000_000]
+    quick = args.quick
+    sizes = [1_000, 10_000] if quick else [1_000, 10_000, 1_000_000, 10_000_000]
     big = sizes[-1]
-    print(f"numpy {np.__version__}; one thread; medians of repeated runs\n")
-    vs_astype(sizes, args.quick, rng)
-    numpy_composition(big, args.quick, rng)
-    vs_pyarrow(big, args.quick, rng)
-    vs_bandwidth(big, args.quick, rng)
-    modes(big, args.quick, rng)
-    per_call(args.quick)
-    peak_memory(big, rng)
+    start = time.perf_counter()
+    environment(quick)
+    if wanted("astype"):
+        vs_astype(sizes, quick, rng)
+    if wanted("into"):
+        into_vs_copyto(big, quick, rng)
+    if wanted("numpy"):
+        numpy_composition(big, quick, rng)
+    if wanted("pyarrow"):
+        vs_pyarrow(big, quick, rng)
+    if wanted("floor"):
+        vs_bandwidth(big, quick, rng)
+    if wanted("modes"):
+        modes([big] if quick else [1_000_000, big], quick, rng)
+    if wanted("threads"):
+        threads(100_000 if quick else 4_000_000, quick, rng)
+    if wanted("dask"):
+        dask_map_blocks(400_000 if quick else 16_000_000, quick, rng)
+    if wanted("per-call"):
+        per_call(quick)
+    if wanted("memory"):
+        peak_memory(big, rng)
+    summary(time.perf_counter() - start)
+    sys.stdout.flush()
 
 
 if __name__ == "__main__":
