@@ -131,7 +131,7 @@ class Ratio:
     """Median and interquartile range of per-repetition ratios a_i / b_i."""
 
     def __init__(self, a, b):
-        self.values = sorted(x / y for x, y in zip(a, b))
+        self.values = sorted(x / y for x, y in zip(a, b, strict=True))
         self.median = statistics.median(self.values)
         q = statistics.quantiles(self.values, n=4) if len(self.values) >= 2 else [self.median] * 3
         self.q1, self.q3 = q[0], q[2]
@@ -385,7 +385,7 @@ def modes(sizes, quick, rng):
         for src, dst in MODE_PAIRS:
             a = sample(src, dst, n, rng)
             times = paired([caller(a, dst, rounding=m) for m in ROUNDING], r, inner)
-            for mode, t in zip(ROUNDING[1:], times[1:]):
+            for mode, t in zip(ROUNDING[1:], times[1:], strict=True):
                 row(f"{src} -> {dst} {mode}", Ratio(t, times[0]), 1.15, section=f"modes n={n:,}: ")
     n = sizes[-1]
     print(f"\nout-of-range modes vs clamp, scalar map vs none  (nearest-even; n = {n:,})")
@@ -403,7 +403,7 @@ def modes(sizes, quick, rng):
         if not labels:
             continue
         times = paired(fns, r, inner)
-        for (label, goal), t in zip(labels, times[1:]):
+        for (label, goal), t in zip(labels, times[1:], strict=True):
             row(f"{src} -> {dst} {label}", Ratio(t, times[0]), goal, section="modes: ")
 
 
@@ -435,7 +435,7 @@ def threads(n, quick, rng):
                 return lambda: [f.result() for f in [pool.submit(start_together, fn, a) for a in arrays]]
 
             expected = sequential(one_p)()
-            if not all(np.array_equal(x, y) for x, y in zip(expected, threaded(one_p)())):
+            if not all(np.array_equal(x, y) for x, y in zip(expected, threaded(one_p)(), strict=True)):
                 print(f"  {src} -> {dst}: threaded results differ from sequential ones")
                 GOALS.missed.append(f"threads: {src} -> {dst} threaded results differ")
             del expected
@@ -476,9 +476,9 @@ def dask_map_blocks(n, quick, rng):
 def per_call(quick):
     print("\nper-call cost vs astype (loops of 1000 calls)")
     r = 201 if not quick else 9
+    i32 = np.dtype(np.int32)
     for shape in [(1,), ()]:
         a = np.ones(shape, np.float64)
-        i32 = np.dtype(np.int32)
 
         def plindra_loop(a=a):
             for _ in range(1000):
