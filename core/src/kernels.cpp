@@ -1,82 +1,168 @@
-// The portable kernels and the public entry points, which pick the
-// instruction-set variant once per process.
-#include "kernels_impl.hpp"
-#include "morvith_plindra/kernels.hpp"
+// The portable kernels, and the choice of the variant whose kernel table
+// convert_slice runs.
+#define MORVITH_PLINDRA_VARIANT portable
+#include "kernels_variant.hpp"
+
+#include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace morvith_plindra {
-#include "morvith_plindra/impl/kernels.inc"
 
-// The variants built for x86-64 (see kernels_variant.hpp).
-#define MORVITH_PLINDRA_DECLARE_VARIANT(ns)                                                               \
-  namespace ns {                                                                                          \
-  template <class S, class D>                                                                             \
-  KernelResult kernel_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config);    \
-  }
+// The tables of the variants built for x86-64 (kernels_x86_64_v*.cpp).
 #if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
-MORVITH_PLINDRA_DECLARE_VARIANT(x86_64_v3)
+namespace x86_64_v3 {
+extern const dispatch::KernelTable kKernels;
+}
 #endif
 #if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
-MORVITH_PLINDRA_DECLARE_VARIANT(x86_64_v4)
+namespace x86_64_v4 {
+extern const dispatch::KernelTable kKernels;
+}
 #endif
 
 namespace {
 
-enum class Variant { Portable, X86_64_V3, X86_64_V4 };
+constexpr Variant kAllVariants[] = {Variant::Portable, Variant::X86_64_V3, Variant::X86_64_V4};
+constexpr std::string_view kVariantNames[] = {"portable", "x86-64-v3", "x86-64-v4"};
 
-// The best variant this build has and this CPU runs, decided once.
-Variant best_variant() {
-  static const Variant best = [] {
-#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3) || defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
-    __builtin_cpu_init();
+struct BuiltVariant {
+  Variant variant;
+  const dispatch::KernelTable* kernels;
+};
+
+// The variants built into the library, from the portable one to the best.
+constexpr BuiltVariant kBuilt[] = {
+    {Variant::Portable, &portable::kKernels},
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
+    {Variant::X86_64_V3, &x86_64_v3::kKernels},
 #endif
 #if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
-    if (__builtin_cpu_supports("x86-64-v4")) return Variant::X86_64_V4;
+    {Variant::X86_64_V4, &x86_64_v4::kKernels},
 #endif
+};
+
+bool cpu_runs(Variant variant) {
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3) || defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
+  __builtin_cpu_init();  // may run before the runtime's own initialisation
+#endif
+  switch (variant) {
 #if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
-    if (__builtin_cpu_supports("x86-64-v3")) return Variant::X86_64_V3;
+    case Variant::X86_64_V3: return __builtin_cpu_supports("x86-64-v3");
 #endif
-    return Variant::Portable;
+#if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
+    case Variant::X86_64_V4: return __builtin_cpu_supports("x86-64-v4");
+#endif
+    case Variant::Portable: return true;
+    default: return false;
+  }
+}
+
+// Positions in kBuilt of the available variants.
+const std::vector<int>& available_positions() {
+  static const std::vector<int> positions = [] {
+    std::vector<int> out;
+    for (std::size_t i = 0; i < std::size(kBuilt); ++i) {
+      if (cpu_runs(kBuilt[i].variant)) out.push_back(static_cast<int>(i));
+    }
+    return out;
   }();
-  return best;
+  return positions;
+}
+
+int built_position(Variant variant) {
+  for (std::size_t i = 0; i < std::size(kBuilt); ++i) {
+    if (kBuilt[i].variant == variant) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string joined_names(const auto& variants) {
+  std::string out;
+  for (const Variant v : variants) out.append(out.empty() ? "" : ", ").append(to_string(v));
+  return out;
+}
+
+// The process's choice: a position in kBuilt, or why PLINDRA_KERNEL_VARIANT
+// names none.
+struct Choice {
+  int position = -1;
+  std::string error;
+};
+
+const Choice& process_choice() {
+  static const Choice choice = [] {
+    const char* setting = std::getenv(kVariantEnvironment);
+    if (setting == nullptr || *setting == '\0') return Choice{available_positions().back(), {}};
+    const auto parsed = parse_variant(setting);
+    if (const auto* v = std::get_if<Variant>(&parsed)) return Choice{built_position(*v), {}};
+    return Choice{-1, std::string(kVariantEnvironment) + "=" + setting + ": " + std::get<std::string>(parsed)};
+  }();
+  return choice;
+}
+
+// A test's choice (ScopedVariant), a position in kBuilt; -1 when none.
+std::atomic<int> g_scoped{-1};
+
+int active_position() {
+  if (const int scoped = g_scoped.load(std::memory_order_relaxed); scoped >= 0) return scoped;
+  const Choice& choice = process_choice();
+  if (choice.position < 0) throw std::runtime_error(choice.error);
+  return choice.position;
 }
 
 }  // namespace
 
-template <class S, class D>
-KernelResult convert_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
-  switch (best_variant()) {
-#if defined(MORVITH_PLINDRA_HAVE_X86_64_V4)
-    case Variant::X86_64_V4: return x86_64_v4::kernel_slice<S, D>(src, dst, config);
-#endif
-#if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
-    case Variant::X86_64_V3: return x86_64_v3::kernel_slice<S, D>(src, dst, config);
-#endif
-    default: break;
-  }
-  return kernel_slice<S, D>(src, dst, config);
+std::string_view to_string(Variant variant) { return kVariantNames[static_cast<int>(variant)]; }
+
+std::span<const Variant> available_variants() {
+  static const std::vector<Variant> variants = [] {
+    std::vector<Variant> out;
+    for (const int i : available_positions()) out.push_back(kBuilt[i].variant);
+    return out;
+  }();
+  return variants;
 }
 
-#define MORVITH_PLINDRA_DEFINE_FAMILY(name)                                                                  \
-  template <class S, class D>                                                                               \
-  KernelResult name(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {             \
-    return convert_slice<S, D>(src, dst, config);                                                           \
+ParseResult<Variant> parse_variant(std::string_view name) {
+  std::size_t known = 0;
+  while (known < std::size(kVariantNames) && kVariantNames[known] != name) ++known;
+  if (known == std::size(kVariantNames)) {
+    return std::string("unknown kernel variant \"").append(name).append("\" (known: ") +
+           joined_names(kAllVariants) +
+           ")";
   }
-MORVITH_PLINDRA_DEFINE_FAMILY(convert_slice_int_to_int)
-MORVITH_PLINDRA_DEFINE_FAMILY(convert_slice_float_to_int)
-MORVITH_PLINDRA_DEFINE_FAMILY(convert_slice_int_to_float)
-MORVITH_PLINDRA_DEFINE_FAMILY(convert_slice_float_to_float)
+  const auto variant = static_cast<Variant>(known);
+  const int position = built_position(variant);
+  if (position < 0) {
+    std::vector<Variant> built;
+    for (const auto& b : kBuilt) built.push_back(b.variant);
+    return "kernel variant " + std::string(name) + " is not built into this library (built: " + joined_names(built) +
+           ")";
+  }
+  if (!cpu_runs(variant)) {
+    return "this CPU does not run kernel variant " + std::string(name) +
+           " (available: " + joined_names(available_variants()) + ")";
+  }
+  return variant;
+}
 
-#define MORVITH_PLINDRA_INSTANTIATE(fn, S, D) \
-  template KernelResult fn<S, D>(std::span<const S>, std::span<D>, const CastConfig<S, D>&);
-#define MORVITH_PLINDRA_ALL(S, D) MORVITH_PLINDRA_INSTANTIATE(convert_slice, S, D)
-#define MORVITH_PLINDRA_II(S, D) MORVITH_PLINDRA_INSTANTIATE(convert_slice_int_to_int, S, D)
-#define MORVITH_PLINDRA_FI(S, D) MORVITH_PLINDRA_INSTANTIATE(convert_slice_float_to_int, S, D)
-#define MORVITH_PLINDRA_IF(S, D) MORVITH_PLINDRA_INSTANTIATE(convert_slice_int_to_float, S, D)
-#define MORVITH_PLINDRA_FF(S, D) MORVITH_PLINDRA_INSTANTIATE(convert_slice_float_to_float, S, D)
-MORVITH_PLINDRA_ALL_PAIRS(MORVITH_PLINDRA_ALL)
-MORVITH_PLINDRA_INT_TO_INT(MORVITH_PLINDRA_II)
-MORVITH_PLINDRA_FLOAT_TO_INT(MORVITH_PLINDRA_FI)
-MORVITH_PLINDRA_INT_TO_FLOAT(MORVITH_PLINDRA_IF)
-MORVITH_PLINDRA_FLOAT_TO_FLOAT(MORVITH_PLINDRA_FF)
+Variant active_variant() { return kBuilt[active_position()].variant; }
+
+std::string variant_environment_error() { return process_choice().error; }
+
+ScopedVariant::ScopedVariant(Variant variant) : previous_(g_scoped.load()) {
+  const auto available = available_variants();
+  if (std::find(available.begin(), available.end(), variant) == available.end()) {
+    throw std::invalid_argument("kernel variant " + std::string(to_string(variant)) + " is not available");
+  }
+  g_scoped.store(built_position(variant));
+}
+
+ScopedVariant::~ScopedVariant() { g_scoped.store(previous_); }
+
+const dispatch::KernelTable& dispatch::active_table() { return *kBuilt[active_position()].kernels; }
 
 }  // namespace morvith_plindra

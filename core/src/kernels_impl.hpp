@@ -22,4 +22,3 @@
 #include "morvith_plindra/modes.hpp"
 #include "morvith_plindra/simd/generic.hpp"
 #include "morvith_plindra/types.hpp"
-#include "pairs.hpp"

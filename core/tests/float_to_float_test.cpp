@@ -6,6 +6,8 @@
 namespace plindra_test {
 namespace {
 
+PLINDRA_VARIANT_SUITE(FloatToFloat);
+
 const std::string kMax16 = "65504", kMax32 = "340282346638528860000000000000000000000";
 
 // Correctly rounded from the exact source; a finite value that becomes
@@ -53,12 +55,12 @@ std::vector<S> around_halves() {
   return v;
 }
 
-TEST(FloatToFloat, ToHalfIsCorrectlyRounded) {
+TEST_P(FloatToFloat, ToHalfIsCorrectlyRounded) {
   check_against_rule<float, f16>(around_halves<float>());
   check_against_rule<double, f16>(around_halves<double>());
 }
 
-TEST(FloatToFloat, DoubleToSingleIsCorrectlyRounded) {
+TEST_P(FloatToFloat, DoubleToSingleIsCorrectlyRounded) {
   std::mt19937_64 rng(3);
   std::vector<double> v{0x1p-150, 0x1.8p-149, 0x1p-126 - 0x1p-160, 0x1.fffffefffffffp127, 0x1.ffffffp127, 1e39,
                         std::numeric_limits<double>::max(), 5e-324, kInf, -kInf, kNaN};
@@ -74,7 +76,7 @@ TEST(FloatToFloat, DoubleToSingleIsCorrectlyRounded) {
   check_against_rule<double, f32>(v);
 }
 
-TEST(FloatToFloat, EdgeCases) {
+TEST_P(FloatToFloat, EdgeCases) {
   const std::string e39 = range_msg("1" + std::string(39, '0'), "-" + kMax32, kMax32);
   const std::string e70k = range_msg("70000", "-" + kMax16, kMax16);
   const double x11 = 1.0 + 0x1p-11 + 0x1p-40;
@@ -113,7 +115,7 @@ TEST(FloatToFloat, EdgeCases) {
 
 // Exact pairs keep every bit pattern (NaN payloads, signed zeros); a float16
 // widened and narrowed again comes back unchanged.
-TEST(FloatToFloat, ExactPairsKeepBits) {
+TEST_P(FloatToFloat, ExactPairsKeepBits) {
   std::vector<f16> all(65536), back(65536);
   std::vector<f32> wide(65536);
   for (u32 b = 0; b < 65536; ++b) all[b] = std::bit_cast<f16>(static_cast<u16>(b));
@@ -141,7 +143,7 @@ TEST(FloatToFloat, ExactPairsKeepBits) {
   EXPECT_EQ(std::memcmp(s64.data(), d64.data(), 16), 0);
 }
 
-TEST(FloatToFloat, BlockBoundaries) {
+TEST_P(FloatToFloat, BlockBoundaries) {
   check_blocks<double, f16>({1.5, 65504.0, -0.0, 1e-9, kNaN}, 1e6, cfg<double, f16>(NE, AB));
   check_blocks<double, f32>({1.5, -1e38, kInf}, 1e39, cfg<double, f32>(TP, WR));
   check_blocks<float, f16>({1.5f, 65519.0f, -2.0f}, -65520.0f, cfg<float, f16>(NA, AB));

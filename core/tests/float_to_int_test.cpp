@@ -6,6 +6,8 @@
 namespace plindra_test {
 namespace {
 
+PLINDRA_VARIANT_SUITE(FloatToInt);
+
 // The rule: round exactly, then keep, fail, saturate or reduce modulo 2^bits.
 template <class D>
 std::string expected(double x, RM m, OR o) {
@@ -64,10 +66,10 @@ void check_against_rule() {
   });
 }
 
-TEST(FloatToInt, DoubleSourcesMatchTheRule) { check_against_rule<double>(); }
-TEST(FloatToInt, FloatSourcesMatchTheRule) { check_against_rule<float>(); }
+TEST_P(FloatToInt, DoubleSourcesMatchTheRule) { check_against_rule<double>(); }
+TEST_P(FloatToInt, FloatSourcesMatchTheRule) { check_against_rule<float>(); }
 
-TEST(FloatToInt, EdgeCases) {
+TEST_P(FloatToInt, EdgeCases) {
   const double p63 = 0x1p63, p64 = 0x1p64;
   const std::pair<std::string, std::string> rows[] = {
       {one<double, u8>(254.5, NE), "254"}, {one<double, u8>(255.5, NE), range_msg("256", "0", "255")},
@@ -114,7 +116,7 @@ TEST(FloatToInt, EdgeCases) {
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 
-TEST(FloatToInt, HalfEdgeCases) {
+TEST_P(FloatToInt, HalfEdgeCases) {
   auto h = [](double x) { return static_cast<f16>(x); };
   const f16 inf = h(kInf), ninf = h(-kInf);
   const std::pair<std::string, std::string> rows[] = {
@@ -153,7 +155,7 @@ TEST(FloatToInt, HalfEdgeCases) {
 }
 
 // A float16 element converts as the float32 kernel converts its widened value.
-TEST(FloatToInt, EveryHalfAgreesWithTheSingleKernel) {
+TEST_P(FloatToInt, EveryHalfAgreesWithTheSingleKernel) {
   std::vector<f16> all(65536);
   for (u32 b = 0; b < 65536; ++b) all[b] = std::bit_cast<f16>(static_cast<u16>(b));
   for_each_int([&](auto d) {
@@ -197,7 +199,7 @@ void fast_path_matches_general(std::vector<S> pool, Direct direct) {
   }
 }
 
-TEST(FloatToInt, ClampFastPaths) {
+TEST_P(FloatToInt, ClampFastPaths) {
   const std::vector<double> sp{0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, 254.5, 255.5, 256.0, -1.0, 1e300, -1e300, kInf,
                                -kInf, 5e-324, -5e-324, 127.49, 2147483647.5, 2147483648.0, -2147483648.5,
                                -2147483649.0, 0x1p63, 1e10, 0.99999999999999989};
@@ -220,7 +222,7 @@ TEST(FloatToInt, ClampFastPaths) {
   EXPECT_ANY_THROW(((void)convert_slice<double, u8>(std::vector<double>{1, 2, 3}, std::span<u8>(short_dst).first(2), cfg<double, u8>(NE, CL))));
 }
 
-TEST(FloatToInt, BlockBoundaries) {
+TEST_P(FloatToInt, BlockBoundaries) {
   check_blocks<double, u8>({1.5, 254.4, -0.4, 7}, 255.5, cfg<double, u8>(NE, AB));
   check_blocks<double, u8>({1.5, 300.0, -0.4}, kNaN, cfg<double, u8>(NE, AB, {{300.0, 3}}));
   check_blocks<double, i32>({1.5, 3e9, -3e9, 0x1p70}, kInf, cfg<double, i32>(TZ, WR));

@@ -6,6 +6,8 @@
 namespace plindra_test {
 namespace {
 
+PLINDRA_VARIANT_SUITE(IntToFloat);
+
 // Every value of an 8- or 16-bit type; for wider ones the values around each
 // power of two where float16, float32 and float64 round, ties included, and
 // random values.
@@ -41,7 +43,7 @@ double reference(i128 x, RM m) {
   else return ref_f64(exact_of(x), m);
 }
 
-TEST(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
+TEST_P(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
   for_each_int([](auto s) {
     using S = decltype(s);
     const auto src = inputs<S>();
@@ -56,13 +58,11 @@ TEST(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
         check_run(src, cfg<S, D>(m), src.size() / 2);
       }
     };
-    check(f16{});
-    check(f32{});
-    check(f64{});
+    for_each_element<FloatTypes>(check);
   });
 }
 
-TEST(IntToFloat, EdgeCases) {
+TEST_P(IntToFloat, EdgeCases) {
   const i64 p53 = i64(1) << 53, p60 = i64(1) << 60;
   const u64 umax = ~u64(0);
   const std::pair<std::string, double> rows[] = {

@@ -6,6 +6,8 @@
 namespace plindra_test {
 namespace {
 
+PLINDRA_VARIANT_SUITE(IntToInt);
+
 // Every value of an 8- or 16-bit type; powers of two, their neighbours and the
 // ends of the range for wider ones.
 template <class S>
@@ -47,7 +49,7 @@ std::string expected(S x, OR o) {
                    format_number(static_cast<double>(rhi)));
 }
 
-TEST(IntToInt, EveryPairEveryModeMatchesTheRule) {
+TEST_P(IntToInt, EveryPairEveryModeMatchesTheRule) {
   for_each_int([](auto s) {
     for_each_int([](auto d) {
       using S = decltype(s);
@@ -71,7 +73,7 @@ std::string reported() {
   return m.substr(m.find('['), m.find(']') - m.find('[') + 1);
 }
 
-TEST(IntToInt, ReportedRanges) {
+TEST_P(IntToInt, ReportedRanges) {
   const std::pair<std::string, const char*> rows[] = {
       {reported<i16, i8>(), "[-128, 127]"}, {reported<i32, i8>(), "[-128, 127]"}, {reported<i64, i8>(), "[-128, 127]"},
       {reported<u8, i8>(), "[0, 127]"}, {reported<u16, i8>(), "[0, 127]"}, {reported<u32, i8>(), "[0, 127]"},
@@ -91,7 +93,7 @@ TEST(IntToInt, ReportedRanges) {
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 
-TEST(IntToInt, EdgeCases) {
+TEST_P(IntToInt, EdgeCases) {
   const std::pair<std::string, std::string> rows[] = {
       {one<i8, u8>(-1, NE, AB), range_msg("-1", "0", "127")},
       {one<u8, i8>(200, NE, CL), "127"}, {one<u8, i8>(200, NE, WR), "-56"},
@@ -126,7 +128,7 @@ TEST(IntToInt, EdgeCases) {
   EXPECT_FALSE((convert_slice<i8, u8>(src, {}, cfg<i8, u8>(NE, AB))));
 }
 
-TEST(IntToInt, BlockBoundaries) {
+TEST_P(IntToInt, BlockBoundaries) {
   check_blocks<i64, i8>({1, -5, 127, -128, 0}, 128, cfg<i64, i8>(NE, AB));
   check_blocks<i16, u8>({1, 255, 0, 17}, -1, cfg<i16, u8>(NE, AB));
   check_blocks<u32, u16>({65535, 0, 9}, 65536, cfg<u32, u16>(NE, AB));

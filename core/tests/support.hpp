@@ -1,5 +1,6 @@
-// Shared helpers of the core tests: one-element runs rendered as text, whole
-// runs checked against one-element runs, and exact reference roundings.
+// Shared helpers of the core tests: the per-variant fixture, one-element runs
+// rendered as text, whole runs checked against one-element runs, and exact
+// reference roundings.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,11 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "morvith_plindra/kernels.hpp"
+#include "morvith_plindra/variants.hpp"
 
 namespace plindra_test {
 
@@ -38,10 +40,39 @@ constexpr OR kRanges[] = {CL, WR, AB};
 inline const double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline const double kInf = std::numeric_limits<double>::infinity();
 
+// f(T{}) for every element type of a list (IntTypes, FloatTypes, ElementTypes).
+template <class List, class F>
+void for_each_element(F f) {
+  for_each_type(List{}, [&](auto tag) { f(typename decltype(tag)::type{}); });
+}
 template <class F>
 void for_each_int(F f) {
-  std::apply([&](auto... t) { (f(t), ...); }, std::tuple<i8, u8, i16, u16, i32, u32, i64, u64>{});
+  for_each_element<IntTypes>(f);
 }
+
+// Kernel tests run once for each variant this library has and this CPU runs,
+// the variant in the test's name (Variants/IntToInt.EdgeCases/x86_64_v4).
+class VariantTest : public ::testing::TestWithParam<Variant> {
+ protected:
+  void SetUp() override { scope_.emplace(GetParam()); }
+  void TearDown() override { scope_.reset(); }
+
+ private:
+  std::optional<ScopedVariant> scope_;
+};
+
+inline std::string variant_test_name(const ::testing::TestParamInfo<Variant>& info) {
+  std::string name(to_string(info.param));
+  for (char& c : name) c = c == '-' ? '_' : c;
+  return name;
+}
+
+#define PLINDRA_VARIANT_SUITE(Suite)                                                                        \
+  class Suite : public ::plindra_test::VariantTest {};                                                      \
+  INSTANTIATE_TEST_SUITE_P(Variants, Suite,                                                                 \
+                           ::testing::ValuesIn(::morvith_plindra::available_variants().begin(),             \
+                                               ::morvith_plindra::available_variants().end()),              \
+                           ::plindra_test::variant_test_name)
 
 // Values as text: integers in decimal, floats as hex floats (the sign of zero shows).
 template <class T>
