@@ -16,31 +16,6 @@ PyObject* interned(py::PinnedRef& cache, const char* text) {
   return cache.get();
 }
 
-// Type numbers below this bound are NumPy's built-in numeric types.
-constexpr int kBuiltinTypeNums = NPY_HALF + 1;
-
-// Canonical index of a built-in type number, by kind and size; -1 otherwise.
-int builtin_type_index(int type_num) noexcept {
-  auto signed_index = [](std::size_t size) { return size == 4 ? 2 : size == 8 ? 3 : -1; };
-  auto unsigned_index = [](std::size_t size) { return size == 4 ? 6 : size == 8 ? 7 : -1; };
-  switch (type_num) {
-    case NPY_BYTE: return 0;
-    case NPY_SHORT: return 1;
-    case NPY_INT: return signed_index(sizeof(int));
-    case NPY_LONG: return signed_index(sizeof(long));
-    case NPY_LONGLONG: return signed_index(sizeof(long long));
-    case NPY_UBYTE: return 4;
-    case NPY_USHORT: return 5;
-    case NPY_UINT: return unsigned_index(sizeof(unsigned));
-    case NPY_ULONG: return unsigned_index(sizeof(unsigned long));
-    case NPY_ULONGLONG: return unsigned_index(sizeof(unsigned long long));
-    case NPY_HALF: return 8;
-    case NPY_FLOAT: return 9;
-    case NPY_DOUBLE: return 10;
-    default: return -1;
-  }
-}
-
 // The canonical index of a plain ndarray's dtype name, computed without the
 // attribute lookups: a plain ndarray's `dtype` is its descriptor, and a
 // built-in numeric descriptor's `name` is its kind and width. -1 when this
@@ -71,6 +46,12 @@ void raise_unsupported(const char* what, std::string_view name) {
   set_error(PyExc_TypeError, message);
 }
 
+// The driver tables in the order of Family.
+constexpr const DriverTable* kFamilyDrivers[] = {&kIntToIntDrivers, &kFloatToIntDrivers, &kIntToFloatDrivers,
+                                                 &kFloatToFloatDrivers};
+static_assert(int(Family::IntToInt) == 0 && int(Family::FloatToInt) == 1 && int(Family::IntToFloat) == 2 &&
+              int(Family::FloatToFloat) == 3);
+
 struct Selected {
   const DriverEntry* drivers = nullptr;
   const char* source_name = nullptr;
@@ -91,14 +72,9 @@ Selected select_drivers(std::string_view source, std::string_view target) {
   }
   const auto si = static_cast<std::size_t>(s);
   const auto ti = static_cast<std::size_t>(t);
-  const DriverEntry* drivers = nullptr;
-  if (si < kIntCount) {
-    drivers = ti < kIntCount ? &kIntToIntDrivers[si][ti] : &kIntToFloatDrivers[si][ti - kIntCount];
-  } else {
-    drivers = ti < kIntCount ? &kFloatToIntDrivers[si - kIntCount][ti]
-                             : &kFloatToFloatDrivers[si - kIntCount][ti - kIntCount];
-  }
-  return {drivers, kCanonicalNames[si].data(), kCanonicalNames[ti].data()};
+  const std::size_t pair = morvith_plindra::pair_index_of(si, ti);
+  const DriverTable& family = *kFamilyDrivers[static_cast<std::size_t>(morvith_plindra::kPairFamilies[pair])];
+  return {&family[pair], kCanonicalNames[si].data(), kCanonicalNames[ti].data()};
 }
 
 }  // namespace

@@ -320,23 +320,25 @@ constexpr DriverEntry driver_entry() {
   }
 }
 
-template <std::size_t Rows, std::size_t Cols>
-using DriverTable = std::array<std::array<DriverEntry, Cols>, Rows>;
+// Driver pairs indexed by pair_index<S, D>.
+using DriverTable = std::array<DriverEntry, morvith_plindra::kPairCount>;
 
-template <class S, class... D>
-constexpr std::array<DriverEntry, sizeof...(D)> driver_row(TypeList<D...>) {
-  return {driver_entry<S, D>()...};
+// The pairs of one family (null entries elsewhere).
+template <Family F>
+constexpr DriverTable family_driver_table() {
+  return morvith_plindra::make_pair_table([]<class S, class D>() {
+    if constexpr (morvith_plindra::family_of<S, D> == F) {
+      return driver_entry<S, D>();
+    } else {
+      return DriverEntry{};
+    }
+  });
 }
 
-template <class... S, class... D>
-constexpr DriverTable<sizeof...(S), sizeof...(D)> driver_table(TypeList<S...>, TypeList<D...> targets) {
-  return {driver_row<S>(targets)...};
-}
-
-// One table per category, each instantiated in its own source file.
-extern const DriverTable<kIntCount, kIntCount> kIntToIntDrivers;
-extern const DriverTable<kFloatCount, kIntCount> kFloatToIntDrivers;
-extern const DriverTable<kIntCount, kFloatCount> kIntToFloatDrivers;
-extern const DriverTable<kFloatCount, kFloatCount> kFloatToFloatDrivers;
+// One table per family, each instantiated in its own source file.
+extern const DriverTable kIntToIntDrivers;
+extern const DriverTable kFloatToIntDrivers;
+extern const DriverTable kIntToFloatDrivers;
+extern const DriverTable kFloatToFloatDrivers;
 
 }  // namespace plindra

@@ -1,8 +1,8 @@
-// The 9 float-to-float driver instances.
+// The float-to-float driver instances.
 #include "drivers.hpp"
 
 namespace plindra {
 
-constinit const DriverTable<kFloatCount, kFloatCount> kFloatToFloatDrivers = driver_table(FloatTypes{}, FloatTypes{});
+constinit const DriverTable kFloatToFloatDrivers = family_driver_table<Family::FloatToFloat>();
 
 }  // namespace plindra

@@ -1,8 +1,8 @@
-// The 24 float-to-integer driver instances.
+// The float-to-integer driver instances.
 #include "drivers.hpp"
 
 namespace plindra {
 
-constinit const DriverTable<kFloatCount, kIntCount> kFloatToIntDrivers = driver_table(FloatTypes{}, IntTypes{});
+constinit const DriverTable kFloatToIntDrivers = family_driver_table<Family::FloatToInt>();
 
 }  // namespace plindra

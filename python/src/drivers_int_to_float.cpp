@@ -1,8 +1,8 @@
-// The 24 integer-to-float driver instances.
+// The integer-to-float driver instances.
 #include "drivers.hpp"
 
 namespace plindra {
 
-constinit const DriverTable<kIntCount, kFloatCount> kIntToFloatDrivers = driver_table(IntTypes{}, FloatTypes{});
+constinit const DriverTable kIntToFloatDrivers = family_driver_table<Family::IntToFloat>();
 
 }  // namespace plindra

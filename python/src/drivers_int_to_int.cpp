@@ -1,8 +1,8 @@
-// The 64 integer-to-integer driver instances.
+// The integer-to-integer driver instances.
 #include "drivers.hpp"
 
 namespace plindra {
 
-constinit const DriverTable<kIntCount, kIntCount> kIntToIntDrivers = driver_table(IntTypes{}, IntTypes{});
+constinit const DriverTable kIntToIntDrivers = family_driver_table<Family::IntToInt>();
 
 }  // namespace plindra

@@ -1,11 +1,14 @@
-// The eleven element types: canonical dtype names, NumPy type numbers and
-// the native descriptors the arrays are checked against.
+// The element types as NumPy holds them: each type's NumPy type number (every
+// other fact, the names and the order of every table come from the core's
+// registry, morvith_plindra/types.hpp), the lookups by dtype name and type
+// number, and the native descriptors arrays are checked against.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 
 #include "morvith_plindra/types.hpp"
 #include "numpy_api.hpp"
@@ -15,75 +18,126 @@ namespace plindra {
 using morvith_plindra::f16;
 using morvith_plindra::f32;
 using morvith_plindra::f64;
+using morvith_plindra::kElementCount;
+using morvith_plindra::TypeList;
 
-template <class... T>
-struct TypeList {};
-
-// Index order of every table in the module: integers first, then floats.
-using IntTypes = TypeList<std::int8_t, std::int16_t, std::int32_t, std::int64_t, std::uint8_t,
-                          std::uint16_t, std::uint32_t, std::uint64_t>;
-using FloatTypes = TypeList<f16, f32, f64>;
-inline constexpr std::size_t kIntCount = 8;
-inline constexpr std::size_t kFloatCount = 3;
-inline constexpr std::size_t kTypeCount = kIntCount + kFloatCount;
-
-inline constexpr std::array<std::string_view, kTypeCount> kCanonicalNames = {
-    "int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64", "float16", "float32", "float64"};
-
-// Position of `name` in kCanonicalNames (exact match), or -1.
-constexpr int canonical_index(std::string_view name) noexcept {
-  auto at = [&](int i) { return name == kCanonicalNames[static_cast<std::size_t>(i)] ? i : -1; };
-  switch (name.size()) {
-    case 4: return at(0);
-    case 5:
-      for (int i : {1, 2, 3, 4}) {
-        if (at(i) >= 0) return i;
-      }
-      return -1;
-    case 6:
-      for (int i : {5, 6, 7}) {
-        if (at(i) >= 0) return i;
-      }
-      return -1;
-    case 7:
-      for (int i : {8, 9, 10}) {
-        if (at(i) >= 0) return i;
-      }
-      return -1;
-    default: return -1;
-  }
-}
-
+// NumPy's type number of each element type.
 template <class T>
-struct ElementInfo;
-#define PLINDRA_ELEMENT(T, INDEX, NPY)                  \
-  template <>                                          \
-  struct ElementInfo<T> {                              \
-    static constexpr std::size_t index = INDEX;        \
-    static constexpr int type_num = NPY;               \
-    static constexpr const char* name = kCanonicalNames[INDEX].data(); \
-  };
-PLINDRA_ELEMENT(std::int8_t, 0, NPY_BYTE)
-PLINDRA_ELEMENT(std::int16_t, 1, NPY_SHORT)
-PLINDRA_ELEMENT(std::int32_t, 2, NPY_INT)
-PLINDRA_ELEMENT(std::int64_t, 3, NPY_LONGLONG)
-PLINDRA_ELEMENT(std::uint8_t, 4, NPY_UBYTE)
-PLINDRA_ELEMENT(std::uint16_t, 5, NPY_USHORT)
-PLINDRA_ELEMENT(std::uint32_t, 6, NPY_UINT)
-PLINDRA_ELEMENT(std::uint64_t, 7, NPY_ULONGLONG)
-PLINDRA_ELEMENT(f16, 8, NPY_HALF)
-PLINDRA_ELEMENT(f32, 9, NPY_FLOAT)
-PLINDRA_ELEMENT(f64, 10, NPY_DOUBLE)
-#undef PLINDRA_ELEMENT
+struct NumpyType;
+template <>
+struct NumpyType<std::int8_t> {
+  static constexpr int type_num = NPY_BYTE;
+};
+template <>
+struct NumpyType<std::int16_t> {
+  static constexpr int type_num = NPY_SHORT;
+};
+template <>
+struct NumpyType<std::int32_t> {
+  static constexpr int type_num = NPY_INT;
+};
+template <>
+struct NumpyType<std::int64_t> {
+  static constexpr int type_num = NPY_LONGLONG;
+};
+template <>
+struct NumpyType<std::uint8_t> {
+  static constexpr int type_num = NPY_UBYTE;
+};
+template <>
+struct NumpyType<std::uint16_t> {
+  static constexpr int type_num = NPY_USHORT;
+};
+template <>
+struct NumpyType<std::uint32_t> {
+  static constexpr int type_num = NPY_UINT;
+};
+template <>
+struct NumpyType<std::uint64_t> {
+  static constexpr int type_num = NPY_ULONGLONG;
+};
+template <>
+struct NumpyType<f16> {
+  static constexpr int type_num = NPY_HALF;
+};
+template <>
+struct NumpyType<f32> {
+  static constexpr int type_num = NPY_FLOAT;
+};
+template <>
+struct NumpyType<f64> {
+  static constexpr int type_num = NPY_DOUBLE;
+};
 
 static_assert(sizeof(int) == 4 && sizeof(long long) == 8, "unsupported C integer sizes");
+
+// Canonical dtype names by element index.
+inline constexpr const auto& kCanonicalNames = morvith_plindra::kElementNames;
+
+// Element index of the canonical name `name` (exact match), or -1.
+constexpr int canonical_index(std::string_view name) noexcept { return morvith_plindra::element_index_of(name); }
+
+namespace dtype_detail {
+
+// A type number, and the signedness and width of an integer type (width 0: not one).
+struct NumpyFormat {
+  int type_num;
+  bool is_signed;
+  int int_bits;
+};
+
+inline constexpr auto kElementFormats = []<class... T>(TypeList<T...>) {
+  return std::array<NumpyFormat, sizeof...(T)>{
+      NumpyFormat{NumpyType<T>::type_num, morvith_plindra::ElementTraits<T>::is_signed,
+                  morvith_plindra::is_int_v<T> ? morvith_plindra::ElementTraits<T>::bits : 0}...};
+}(morvith_plindra::ElementTypes{});
+
+// NumPy's C integer type numbers with the signedness and width of their C
+// types (NPY_LONG is 32 or 64 bits by platform).
+template <class C>
+constexpr NumpyFormat c_integer(int type_num) {
+  return {type_num, std::is_signed_v<C>, static_cast<int>(sizeof(C)) * 8};
+}
+inline constexpr NumpyFormat kCIntegers[] = {
+    c_integer<signed char>(NPY_BYTE),     c_integer<short>(NPY_SHORT),
+    c_integer<int>(NPY_INT),              c_integer<long>(NPY_LONG),
+    c_integer<long long>(NPY_LONGLONG),   c_integer<unsigned char>(NPY_UBYTE),
+    c_integer<unsigned short>(NPY_USHORT), c_integer<unsigned>(NPY_UINT),
+    c_integer<unsigned long>(NPY_ULONG),  c_integer<unsigned long long>(NPY_ULONGLONG)};
+
+}  // namespace dtype_detail
+
+// Built-in type numbers the lookup below covers are below this bound.
+inline constexpr int kBuiltinTypeNums = [] {
+  int bound = 0;
+  for (const auto& f : dtype_detail::kElementFormats) bound = f.type_num >= bound ? f.type_num + 1 : bound;
+  for (const auto& c : dtype_detail::kCIntegers) bound = c.type_num >= bound ? c.type_num + 1 : bound;
+  return bound;
+}();
+
+// Element index of a built-in type number: the element type with that number,
+// or for a C integer type the integer element type of its signedness and
+// width; -1 otherwise.
+constexpr int builtin_type_index(int type_num) noexcept {
+  for (std::size_t i = 0; i < kElementCount; ++i) {
+    if (dtype_detail::kElementFormats[i].type_num == type_num) return static_cast<int>(i);
+  }
+  for (const auto& c : dtype_detail::kCIntegers) {
+    if (c.type_num != type_num) continue;
+    for (std::size_t i = 0; i < kElementCount; ++i) {
+      const auto& e = dtype_detail::kElementFormats[i];
+      if (e.int_bits == c.int_bits && e.is_signed == c.is_signed) return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
 
 // Native descriptor of T (borrowed; cached for the life of the process).
 template <class T>
 PyArray_Descr* native_descr() noexcept {
   static py::PinnedRef cache;
   if (!cache) {
-    cache.set_once(py::Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(ElementInfo<T>::type_num))));
+    cache.set_once(py::Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NumpyType<T>::type_num))));
   }
   return reinterpret_cast<PyArray_Descr*>(cache.get());
 }

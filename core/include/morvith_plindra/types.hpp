@@ -259,9 +259,13 @@ static_assert(max_finite_v<f32> == std::numeric_limits<f32>::max() && max_finite
 static_assert(ElementTraits<f32>::significand_bits == std::numeric_limits<f32>::digits &&
               ElementTraits<f64>::significand_bits == std::numeric_limits<f64>::digits);
 
-// Pairs of element types, indexed source-major: pair_index<S, D>.
+// Pairs of element types, indexed source-major: pair_index<S, D>, or from
+// element indices pair_index_of(s, d).
+constexpr std::size_t pair_index_of(std::size_t source, std::size_t target) noexcept {
+  return source * kElementCount + target;
+}
 template <class S, class D>
-inline constexpr std::size_t pair_index = element_index<S> * kElementCount + element_index<D>;
+inline constexpr std::size_t pair_index = pair_index_of(element_index<S>, element_index<D>);
 template <std::size_t P>
 using pair_source_t = element_t<P / kElementCount>;
 template <std::size_t P>
@@ -277,11 +281,13 @@ constexpr auto make_pair_table(F f) {
 
 // The four conversion families.
 enum class Family : std::uint8_t { IntToInt, FloatToInt, IntToFloat, FloatToFloat };
-inline constexpr std::size_t kFamilyCount = 4;
 
 template <class S, class D>
 inline constexpr Family family_of = is_int_v<S> ? (is_int_v<D> ? Family::IntToInt : Family::IntToFloat)
                                                 : (is_int_v<D> ? Family::FloatToInt : Family::FloatToFloat);
+
+// The family of each pair, by pair index.
+inline constexpr auto kPairFamilies = make_pair_table([]<class S, class D>() { return family_of<S, D>; });
 
 // Integer pairs whose every source value fits the target (identity and lossless widening).
 template <class S, class D>
