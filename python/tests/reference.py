@@ -15,15 +15,7 @@ import struct
 
 import numpy as np
 
-INT_TYPES = {
-    "int8": (8, True), "int16": (16, True), "int32": (32, True), "int64": (64, True),
-    "uint8": (8, False), "uint16": (16, False), "uint32": (32, False), "uint64": (64, False),
-}
-# name -> (exponent bits, fraction bits)
-FLOAT_TYPES = {"float16": (5, 10), "float32": (8, 23), "float64": (11, 52)}
-DTYPES = list(INT_TYPES) + list(FLOAT_TYPES)
-ROUNDING_MODES = ["nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away"]
-OUT_OF_RANGE_MODES = [None, "clamp", "wrap"]
+from dtypes import FLOAT_TYPES, INT_TYPES
 
 NAN = "nan"
 INF = "inf"

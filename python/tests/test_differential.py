@@ -12,9 +12,8 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import _plindra
 import reference as ref
-from reference import FLOAT_TYPES, INT_TYPES, OUT_OF_RANGE_MODES, ROUNDING_MODES, is_float
-
-PAIRS = [(s, d) for s in ref.DTYPES for d in ref.DTYPES]
+from dtypes import DTYPES, FLOAT_TYPES, INT_TYPES, OUT_OF_RANGE_MODES, PAIRS, ROUNDING_MODES
+from reference import is_float
 SETTINGS = settings(
     max_examples=int(os.environ.get("PLINDRA_HYPOTHESIS_EXAMPLES", "20")),
     deadline=None,
@@ -59,7 +58,7 @@ def _float_pool(dtype):
 
 POOLS = {t: (_float_pool(t) if is_float(t) else
              sorted(v for v in _INT_NOTABLE if ref.int_range(t)[0] <= v <= ref.int_range(t)[1]))
-         for t in ref.DTYPES}
+         for t in DTYPES}
 
 
 def ties(fraction_bits, scales):

@@ -8,14 +8,10 @@ import numpy as np
 import pytest
 
 from _plindra import cast_array, cast_array_into
+from dtypes import FLOATS, INTS, OUT_OF_RANGE_MODES, PAIRS, ROUNDING_MODES
 
 pytestmark = pytest.mark.filterwarnings("ignore:the matrix subclass:PendingDeprecationWarning")
 
-INTS = ["int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"]
-FLOATS = ["float16", "float32", "float64"]
-PAIRS = [(s, d) for s in INTS + FLOATS for d in INTS + FLOATS]
-ROUNDING = ["nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away"]
-OOR = [None, "clamp", "wrap"]
 KINDS = ["alloc", "into"]
 RM = {"rounding_mode": "nearest-even"}
 F32_MAX = 3.4028234663852886e38
@@ -91,8 +87,8 @@ def same_bits(a, b):
 def test_every_pair_exact_values_every_mode(kind, s, d):
     vals = [v for v in CANDIDATES if holds(s, v) and holds(d, v)]
     src, want = np.array(vals, dtype=s), np.array(vals, dtype=d)
-    for rm in ROUNDING:
-        for oor in OOR:
+    for rm in ROUNDING_MODES:
+        for oor in OUT_OF_RANGE_MODES:
             same_bits(run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor), want)
     cube = np.array([0, 1, 2, 7, 100, 127] * 4, dtype=s).reshape(2, 3, 4)  # row-major order kept
     same_bits(run(kind, cube, d), cube.astype(d))
@@ -131,7 +127,7 @@ def test_int_to_int_out_of_range(kind, s, d):
     assert failing(kind, np.array(bad, dtype=s), d, oor_msg(bad, max(smin, dmin), min(smax, dmax)))[()] == 9
     clamped = dmin if bad < dmin else dmax
     wrapped = (bad - dmin) % 2 ** (8 * np.dtype(d).itemsize) + dmin
-    for rm in ROUNDING:
+    for rm in ROUNDING_MODES:
         for oor, v in (("clamp", clamped), ("wrap", wrapped)):
             assert run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor).tolist() == [1, 2, v, 3, v]
 
@@ -145,7 +141,7 @@ def test_float_to_int_errors(kind, s, d):
     assert kind == "alloc" or out.tolist() == [1, 2, 9, 9]
     assert run(kind, src, d, out_of_range_mode="clamp").tolist() == [1, 2, dmin, 3]
     failing(kind, src, d, nf_msg(-math.inf), out_of_range_mode="wrap")
-    for oor in OOR:
+    for oor in OUT_OF_RANGE_MODES:
         out = failing(kind, np.array([5.0, np.nan, 6.0], dtype=s), d, nf_msg(math.nan), out_of_range_mode=oor)
         assert kind == "alloc" or out.tolist() == [5, 9, 9]
     out = failing(kind, np.array(-np.nan, dtype=s), d, nf_msg(math.nan), out_of_range_mode="clamp")  # 0-d
@@ -164,7 +160,7 @@ ROUNDERS = {"nearest-even": round, "towards-zero": math.trunc, "towards-positive
 
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in INTS])
-@pytest.mark.parametrize("rm", ROUNDING)
+@pytest.mark.parametrize("rm", ROUNDING_MODES)
 def test_float_to_int_rounding_reaches_kernel(kind, s, d, rm):
     vals = [2.5, 3.5, 0.25, 0.75, 6.5] + ([-2.5, -0.75, -3.5, -0.25] if d[0] == "i" else [])
     assert run(kind, np.array(vals, dtype=s), d, rounding_mode=rm).tolist() == [ROUNDERS[rm](v) for v in vals]
@@ -195,9 +191,9 @@ def test_int_to_float_modes_and_no_errors(kind, s, d):
     probes = [v for v in (2049, -2049, 4097, -4099, 65519, 65520, 65535, -65535, 70000, 16777217, -16777217, 2**53 + 1,
                           -2**53 - 1, 2**62 + 2**9 + 1, 2**64 - 1) if holds(s, v)]
     src = np.array(probes, dtype=s)
-    for rm in ROUNDING:
+    for rm in ROUNDING_MODES:
         want = np.array([expected_int_to_float(v, d, rm) for v in probes], dtype=d)
-        for oor in OOR:
+        for oor in OUT_OF_RANGE_MODES:
             same_bits(run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor), want)
 
 
@@ -227,8 +223,8 @@ BITS = {"float16": [0x7E01, 0xFC00, 0x8000, 0x7C00, 0xFE55, 0x0001, 0x3C00],
 @pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in FLOATS])
 def test_float_pairs_specials(kind, s, d):
     src = np.array(BITS[s], dtype=f"u{np.dtype(s).itemsize}").view(s)
-    for rm in ROUNDING:
-        for oor in OOR:
+    for rm in ROUNDING_MODES:
+        for oor in OUT_OF_RANGE_MODES:
             res = run(kind, src, d, rounding_mode=rm, out_of_range_mode=oor)
             if s == d:  # identities keep every bit: NaN payloads, the sign of zero, subnormals
                 same_bits(res, src)

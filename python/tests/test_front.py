@@ -10,8 +10,9 @@ import pytest
 
 import _plindra
 from _plindra import cast_array, cast_array_into
+from dtypes import DTYPES
 
-MULTIBYTE = ["int16", "int32", "int64", "uint16", "uint32", "uint64", "float16", "float32", "float64"]
+MULTIBYTE = [d for d in DTYPES if np.dtype(d).itemsize > 1]
 RM = {"rounding_mode": "nearest-even"}
 NOT_C = "Input array must be row-major (C-contiguous)"
 BAD_OUT = "Output array must be row-major (C-contiguous) and writeable"
@@ -191,6 +192,21 @@ def test_unsupported_numpy_dtype(dtype):
     check(TypeError, msg, cast_array, bad, target_dtype="bogus", **RM)
     for arr, out in [(bad, np.zeros(3, np.int8)), (bad, np.zeros(3, bool)), (o8[:3], bad), (o8, bad)]:
         check(TypeError, msg, cast_array_into, arr, out, **RM)
+
+
+NUMPY_NUMERIC = sorted({np.dtype(t).name for t in set(np.sctypeDict.values()) if np.dtype(t).kind in "biufc"})
+
+
+@pytest.mark.parametrize("name", NUMPY_NUMERIC)
+def test_module_converts_exactly_the_shared_dtypes(name):
+    """The tests' dtype list is the module's: every NumPy numeric type is a
+    source and a target exactly when the list names it."""
+    arr = np.ones(2, dtype=name)
+    if name in DTYPES:
+        assert cast_array(arr, target_dtype=name, **RM).tolist() == [1, 1]
+    else:
+        check(TypeError, f"Unsupported numpy dtype: {name}", cast_array, arr, target_dtype="int8", **RM)
+        check(TypeError, f"Unsupported target dtype: {name}", cast_array, np.ones(2, np.int8), target_dtype=name, **RM)
 
 
 def test_dtype_attribute_lookups_and_equivalent_descriptors():
