@@ -153,6 +153,7 @@ PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode ou
   // Parsing may have run caller code that changed the input.
   if (scalar_map_entries != nullptr && !input.recheck()) return nullptr;
   set_modes(config, rounding, out_of_range);
+  config.discard_on_error = true;  // a failed call drops the new array
 
   py::Ref out = new_output_like_shape<D>(input.array());
   if (!out) return nullptr;

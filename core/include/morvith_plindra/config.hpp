@@ -21,6 +21,10 @@ struct CastConfig {
   std::vector<MapEntry<S, D>> scalar_map;
   OutOfRangeMode out_of_range = OutOfRangeMode::Error;
   RoundingMode rounding = RoundingMode::NearestEven;
+  // The caller drops the destination when the run fails (a new array): the
+  // elements from the failing one on may then hold anything, which lets the
+  // kernels write without staging. False keeps them as they were.
+  bool discard_on_error = false;
 };
 
 }  // namespace morvith_plindra
