@@ -6,6 +6,10 @@ namespace {
 constexpr std::string_view kRoundingTexts[] = {"nearest-even", "towards-zero", "towards-positive",
                                                "towards-negative", "nearest-away"};
 constexpr std::string_view kOutOfRangeTexts[] = {"clamp", "wrap"};
+// One text per enumerator, in enumerator order (Error has none: no text
+// selects it).
+static_assert(std::size(kRoundingTexts) == static_cast<std::size_t>(RoundingMode::NearestAway) + 1);
+static_assert(std::size(kOutOfRangeTexts) == static_cast<std::size_t>(OutOfRangeMode::Error));
 }  // namespace
 
 ParseResult<RoundingMode> parse_rounding_mode(std::string_view text) {
