@@ -120,6 +120,7 @@ std::string one(S x, RM rounding, OR range = AB) {
 // Runs the whole slice into a sentinel-filled destination of length dst_len
 // and checks it against one-element runs: the first failing element's error,
 // every element before it written, it and everything after it untouched.
+// With discard_on_error the same error and elements before it, the rest free.
 template <class S, class D>
 void check_run(const std::vector<S>& src, const CastConfig<S, D>& c, std::size_t dst_len) {
   const std::size_t n = std::min(src.size(), dst_len);
@@ -142,6 +143,14 @@ void check_run(const std::vector<S>& src, const CastConfig<S, D>& c, std::size_t
     } else {
       ASSERT_EQ(std::memcmp(&dst[i], &sentinel, sizeof(D)), 0) << "element " << i << " was written";
     }
+  }
+  CastConfig<S, D> discarding = c;
+  discarding.discard_on_error = true;
+  std::vector<D> scratch(dst_len);
+  const auto scratch_err = convert_slice<S, D>(std::span<const S>(src), std::span<D>(scratch), discarding);
+  EXPECT_EQ(scratch_err ? scratch_err->message() : std::string(), want_err) << "discarding";
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    ASSERT_EQ(show(scratch[i]), want[i]) << "element " << i << ", discarding";
   }
 }
 
