@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "morvith_plindra/cast_error.hpp"
 #include "morvith_plindra/config.hpp"
 #include "morvith_plindra/modes.hpp"
