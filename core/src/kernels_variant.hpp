@@ -13,11 +13,6 @@ namespace morvith_plindra::MORVITH_PLINDRA_VARIANT {
 #include "morvith_plindra/impl/cast_float.inc"
 #include "morvith_plindra/impl/kernels.inc"
 
-// The kernel bodies hold elements as the registry says.
-static_assert([]<class... T>(TypeList<T...>) {
-  return (std::is_same_v<detail::storage_t<T>, element_storage_t<T>> && ...);
-}(ElementTypes{}));
-
 namespace {
 
 // kernel_slice<S, D> behind the table's shared signature.

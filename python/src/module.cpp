@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "arguments.hpp"
 #include "dispatch.hpp"
 #include "errors.hpp"
 #include "morvith_plindra/modes.hpp"
+#include "morvith_plindra/variants.hpp"
 #include "shape.hpp"
 
 namespace plindra {
@@ -243,6 +245,11 @@ PyObject* make_module() {
   if (g_module) return py::Ref::borrow(g_module.get()).release();
 
   if (PyArray_ImportNumPyAPI() < 0) return nullptr;
+  // A PLINDRA_KERNEL_VARIANT that picks no variant stops the import.
+  if (const std::string why = morvith_plindra::variant_environment_error(); !why.empty()) {
+    set_error(PyExc_ImportError, why);
+    return nullptr;
+  }
   py::Ref module = py::Ref::steal(PyModule_Create2(&g_module_def, PYTHON_API_VERSION));
   if (!module) {
     ensure_error_set();

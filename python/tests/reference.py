@@ -7,11 +7,11 @@ decision is made here on exact values (never by a hardware or NumPy cast).
 Element convention used throughout: an integer element is its Python int value,
 a float element is its bit pattern as an unsigned Python int.
 """
-from decimal import Decimal
-from fractions import Fraction
 import math
 import operator
 import struct
+from decimal import Decimal
+from fractions import Fraction
 
 import numpy as np
 

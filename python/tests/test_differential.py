@@ -14,6 +14,7 @@ import _plindra
 import reference as ref
 from dtypes import DTYPES, FLOAT_TYPES, INT_TYPES, OUT_OF_RANGE_MODES, PAIRS, ROUNDING_MODES
 from reference import is_float
+
 SETTINGS = settings(
     max_examples=int(os.environ.get("PLINDRA_HYPOTHESIS_EXAMPLES", "20")),
     deadline=None,
@@ -157,7 +158,7 @@ def assert_elements(got, expected, src_elems, src, dst, exact_nan, ctx):
     else:
         got = [int(v) for v in got]
     assert len(got) == len(expected), ctx
-    for i, (g, e) in enumerate(zip(got, expected)):
+    for i, (g, e) in enumerate(zip(got, expected, strict=True)):
         if is_float(dst) and ref.is_nan_bits(e, dst) and not exact_nan:
             ok = ref.is_nan_bits(g, dst)
         else:

@@ -326,8 +326,8 @@ def test_arguments_changed_by_the_map(label, when):
 
 
 @pytest.mark.parametrize("entries_of, want", [
-    (lambda d, l: d, [7, 8, 3]),  # the dict's items are taken once, before any conversion
-    (lambda d, l: l, [7, 2, 9]),  # a list grown during iteration yields the new pair too
+    (lambda d, pairs: d, [7, 8, 3]),  # the dict's items are taken once, before any conversion
+    (lambda d, pairs: pairs, [7, 2, 9]),  # a list grown during iteration yields the new pair too
 ])
 def test_map_changed_while_read(entries_of, want):
     d, pairs = {}, []

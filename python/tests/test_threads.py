@@ -72,7 +72,7 @@ def test_concurrent_calls_match_sequential(src, dst, kw):
     expected = [_convert(a, dst, **kw) for a in arrays]
     with ThreadPoolExecutor(4) as pool:
         got = list(pool.map(lambda a: _convert(a, dst, **kw), arrays))
-    for e, g in zip(expected, got):
+    for e, g in zip(expected, got, strict=True):
         np.testing.assert_array_equal(e, g)
 
 
