@@ -45,8 +45,8 @@ std::string CastError::message() const {
   if (kind == Kind::NotFinite) {
     return "Cannot cast " + format_number(value) + " to integer type without scalar_map";
   }
-  return "Value " + format_number(value) + " out of range [" + format_number(min) + ", " +
-         format_number(max) + "]. Set out_of_range='clamp' or out_of_range='wrap' to handle this.";
+  return "Value " + format_number(value) + " out of range [" + format_number(min) + ", " + format_number(max) +
+         "]. Set out_of_range='clamp' or out_of_range='wrap' to handle this.";
 }
 
 }  // namespace morvith_plindra

@@ -130,8 +130,7 @@ ParseResult<Variant> parse_variant(std::string_view name) {
   std::size_t known = 0;
   while (known < std::size(kVariantNames) && kVariantNames[known] != name) ++known;
   if (known == std::size(kVariantNames)) {
-    return std::string("unknown kernel variant \"").append(name).append("\" (known: ") +
-           joined_names(kAllVariants) +
+    return std::string("unknown kernel variant \"").append(name).append("\" (known: ") + joined_names(kAllVariants) +
            ")";
   }
   const auto variant = static_cast<Variant>(known);

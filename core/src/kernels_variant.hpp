@@ -17,11 +17,10 @@ namespace {
 
 // kernel_slice<S, D> behind the table's shared signature.
 template <class S, class D>
-KernelResult erased_kernel(const void* src, std::size_t src_size, void* dst, std::size_t dst_size,
-                           const void* config) {
+KernelResult erased_kernel(const void* src, std::size_t src_size, void* dst, std::size_t dst_size, const void* config) {
   return MORVITH_PLINDRA_VARIANT::kernel_slice<S, D>(std::span<const S>(static_cast<const S*>(src), src_size),
-                                                    std::span<D>(static_cast<D*>(dst), dst_size),
-                                                    *static_cast<const CastConfig<S, D>*>(config));
+                                                     std::span<D>(static_cast<D*>(dst), dst_size),
+                                                     *static_cast<const CastConfig<S, D>*>(config));
 }
 
 }  // namespace

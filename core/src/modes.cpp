@@ -3,8 +3,8 @@
 namespace morvith_plindra {
 
 namespace {
-constexpr std::string_view kRoundingTexts[] = {"nearest-even", "towards-zero", "towards-positive",
-                                               "towards-negative", "nearest-away"};
+constexpr std::string_view kRoundingTexts[] = {"nearest-even", "towards-zero", "towards-positive", "towards-negative",
+                                               "nearest-away"};
 constexpr std::string_view kOutOfRangeTexts[] = {"clamp", "wrap"};
 // One text per enumerator, in enumerator order (Error has none: no text
 // selects it).
@@ -29,8 +29,7 @@ ParseResult<OutOfRangeMode> parse_out_of_range_mode(std::string_view text) {
 std::string_view to_string(RoundingMode mode) { return kRoundingTexts[static_cast<int>(mode)]; }
 
 std::string_view to_string(OutOfRangeMode mode) {
-  return mode == OutOfRangeMode::Error ? std::string_view("error")
-                                        : kOutOfRangeTexts[static_cast<int>(mode)];
+  return mode == OutOfRangeMode::Error ? std::string_view("error") : kOutOfRangeTexts[static_cast<int>(mode)];
 }
 
 }  // namespace morvith_plindra

@@ -63,13 +63,23 @@ TEST_P(FloatToFloat, ToHalfIsCorrectlyRounded) {
 
 TEST_P(FloatToFloat, DoubleToSingleIsCorrectlyRounded) {
   std::mt19937_64 rng(3);
-  std::vector<double> v{0x1p-150, 0x1.8p-149, 0x1p-126 - 0x1p-160, 0x1.fffffefffffffp127, 0x1.ffffffp127, 1e39,
-                        std::numeric_limits<double>::max(), 5e-324, kInf, -kInf, kNaN};
+  std::vector<double> v{0x1p-150,
+                        0x1.8p-149,
+                        0x1p-126 - 0x1p-160,
+                        0x1.fffffefffffffp127,
+                        0x1.ffffffp127,
+                        1e39,
+                        std::numeric_limits<double>::max(),
+                        5e-324,
+                        kInf,
+                        -kInf,
+                        kNaN};
   for (int i = 0; i < 20000; ++i) {
     const double mant = 1.0 + static_cast<double>(rng() >> 11) * 0x1p-53;
     v.push_back(std::ldexp(mant, static_cast<int>(rng() % 300) - 165));
     const float f = std::bit_cast<float>(static_cast<u32>(rng() % 0x7F800000u));
-    const double mid = (static_cast<double>(f) + static_cast<double>(std::nextafter(f, std::numeric_limits<float>::infinity()))) / 2;
+    const double mid =
+        (static_cast<double>(f) + static_cast<double>(std::nextafter(f, std::numeric_limits<float>::infinity()))) / 2;
     v.insert(v.end(), {mid, std::nextafter(mid, 0.0), std::nextafter(mid, 1e300)});
   }
   const std::size_t n = v.size();
@@ -118,35 +128,56 @@ TEST_P(FloatToFloat, EdgeCases) {
   const std::string e70k = range_msg("70000", "-" + kMax16, kMax16);
   const double x11 = 1.0 + 0x1p-11 + 0x1p-40;
   const std::pair<std::string, std::string> rows[] = {
-      {one<double, f32>(1e39, NE), e39}, {one<double, f32>(1e39, NA, WR), e39}, {one<double, f32>(1e39, TP), e39},
-      {one<double, f32>(1e39, TZ), show(0x1.fffffep127)}, {one<double, f32>(1e39, TN, WR), show(0x1.fffffep127)},
-      {one<double, f32>(1e39, NE, CL), show(kInf)}, {one<double, f32>(-1e39, TP, CL), show(-0x1.fffffep127)},
-      {one<float, f16>(70000.0f, NE), e70k}, {one<float, f16>(70000.0f, NE, WR), e70k},
-      {one<float, f16>(70000.0f, NE, CL), show(kInf)}, {one<float, f16>(70000.0f, TZ), show(65504.0)},
-      {one<float, f16>(-70000.0f, TZ), show(-65504.0)}, {one<float, f16>(70000.0f, TN), show(65504.0)},
-      {one<float, f16>(65519.0f, NE), show(65504.0)}, {one<float, f16>(65519.0f, TP), range_msg("65519", "-65504", "65504")},
+      {one<double, f32>(1e39, NE), e39},
+      {one<double, f32>(1e39, NA, WR), e39},
+      {one<double, f32>(1e39, TP), e39},
+      {one<double, f32>(1e39, TZ), show(0x1.fffffep127)},
+      {one<double, f32>(1e39, TN, WR), show(0x1.fffffep127)},
+      {one<double, f32>(1e39, NE, CL), show(kInf)},
+      {one<double, f32>(-1e39, TP, CL), show(-0x1.fffffep127)},
+      {one<float, f16>(70000.0f, NE), e70k},
+      {one<float, f16>(70000.0f, NE, WR), e70k},
+      {one<float, f16>(70000.0f, NE, CL), show(kInf)},
+      {one<float, f16>(70000.0f, TZ), show(65504.0)},
+      {one<float, f16>(-70000.0f, TZ), show(-65504.0)},
+      {one<float, f16>(70000.0f, TN), show(65504.0)},
+      {one<float, f16>(65519.0f, NE), show(65504.0)},
+      {one<float, f16>(65519.0f, TP), range_msg("65519", "-65504", "65504")},
       {one<float, f16>(65519.0f, TP, CL), show(kInf)},
-      {one<double, f16>(65519.998046875, NE), show(65504.0)}, {one<double, f16>(65519.998046875, NA), show(65504.0)},
+      {one<double, f16>(65519.998046875, NE), show(65504.0)},
+      {one<double, f16>(65519.998046875, NA), show(65504.0)},
       {one<double, f16>(65519.998046875, TP), range_msg("65519.998046875", "-65504", "65504")},
-      {one<double, f16>(65519.998046874, NE), show(65504.0)}, {one<double, f16>(65520.0, NE, CL), show(kInf)},
-      {one<double, f16>(x11, NE), show(1.0009765625)}, {one<double, f16>(x11, NA), show(1.0009765625)},
-      {one<double, f16>(x11, TP), show(1.0009765625)}, {one<double, f16>(x11, TZ), show(1.0)},
-      {one<double, f16>(-x11, TP), show(-1.0)}, {one<double, f16>(1.0 + 0x1p-11, NE), show(1.0)},
+      {one<double, f16>(65519.998046874, NE), show(65504.0)},
+      {one<double, f16>(65520.0, NE, CL), show(kInf)},
+      {one<double, f16>(x11, NE), show(1.0009765625)},
+      {one<double, f16>(x11, NA), show(1.0009765625)},
+      {one<double, f16>(x11, TP), show(1.0009765625)},
+      {one<double, f16>(x11, TZ), show(1.0)},
+      {one<double, f16>(-x11, TP), show(-1.0)},
+      {one<double, f16>(1.0 + 0x1p-11, NE), show(1.0)},
       {one<double, f16>(1.0 + 0x1p-11, NA), show(1.0009765625)},
-      {one<double, f32>(1e-50, NE), show(0.0)}, {one<double, f32>(1e-50, TZ), show(0.0)},
-      {one<double, f32>(1e-50, NA), show(0.0)}, {one<double, f32>(1e-50, TP), show(0x1p-149)},
-      {one<double, f32>(-1e-50, NE), show(-0.0)}, {one<double, f32>(-1e-50, TN), show(-0x1p-149)},
-      {one<double, f32>(-1e-50, TP), show(-0.0)}, {one<double, f32>(0x1p-150, NE), show(0.0)},
-      {one<double, f32>(0x1p-150, NA), show(0x1p-149)}, {one<double, f16>(0x1p-25, NA), show(0x1p-24)},
+      {one<double, f32>(1e-50, NE), show(0.0)},
+      {one<double, f32>(1e-50, TZ), show(0.0)},
+      {one<double, f32>(1e-50, NA), show(0.0)},
+      {one<double, f32>(1e-50, TP), show(0x1p-149)},
+      {one<double, f32>(-1e-50, NE), show(-0.0)},
+      {one<double, f32>(-1e-50, TN), show(-0x1p-149)},
+      {one<double, f32>(-1e-50, TP), show(-0.0)},
+      {one<double, f32>(0x1p-150, NE), show(0.0)},
+      {one<double, f32>(0x1p-150, NA), show(0x1p-149)},
+      {one<double, f16>(0x1p-25, NA), show(0x1p-24)},
       {one<double, f16>(-0x1p-25, NE), show(-0.0)},
-      {one<double, f32>(kNaN, TP), "nan"}, {one<double, f16>(kInf, NE), show(kInf)}, {one<float, f16>(-kInf, TZ, WR), show(-kInf)},
+      {one<double, f32>(kNaN, TP), "nan"},
+      {one<double, f16>(kInf, NE), show(kInf)},
+      {one<float, f16>(-kInf, TZ, WR), show(-kInf)},
       {one<double, f16>(kNaN, cfg<double, f16>(NE, AB, {{1.0, f16(2)}, {-kNaN, f16(5)}})), show(5.0)},
       {one<float, f16>(-0.0f, cfg<float, f16>(NE, AB, {{0.0f, f16(3)}, {-0.0f, f16(4)}})), show(3.0)},
       {one<double, f32>(0.0, cfg<double, f32>(NE, AB, {{-0.0, 6.0f}})), show(6.0)},
       {one<double, f32>(1e39, cfg<double, f32>(NE, AB, {{1e39, 1.0f}})), show(1.0)},
       {one<f16, f32>(f16(-0.0), cfg<f16, f32>(NE, AB, {{f16(0.0), 8.0f}})), show(8.0)},
       {one<f32, f32>(std::numeric_limits<float>::quiet_NaN(),
-                     cfg<f32, f32>(NE, AB, {{std::numeric_limits<float>::quiet_NaN(), 9.0f}})), show(9.0)}};
+                     cfg<f32, f32>(NE, AB, {{std::numeric_limits<float>::quiet_NaN(), 9.0f}})),
+       show(9.0)}};
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 

@@ -75,34 +75,40 @@ std::string reported() {
 
 TEST_P(IntToInt, ReportedRanges) {
   const std::pair<std::string, const char*> rows[] = {
-      {reported<i16, i8>(), "[-128, 127]"}, {reported<i32, i8>(), "[-128, 127]"}, {reported<i64, i8>(), "[-128, 127]"},
-      {reported<u8, i8>(), "[0, 127]"}, {reported<u16, i8>(), "[0, 127]"}, {reported<u32, i8>(), "[0, 127]"},
-      {reported<u64, i8>(), "[0, 127]"}, {reported<i8, u8>(), "[0, 127]"}, {reported<i16, u8>(), "[0, 255]"},
-      {reported<u16, u8>(), "[0, 255]"}, {reported<i32, u8>(), "[0, 255]"}, {reported<u32, u8>(), "[0, 255]"},
-      {reported<i64, u8>(), "[0, 255]"}, {reported<u64, u8>(), "[0, 255]"}, {reported<i32, i16>(), "[-32768, 32767]"},
-      {reported<i64, i16>(), "[-32768, 32767]"}, {reported<u16, i16>(), "[0, 32767]"},
-      {reported<u32, i16>(), "[0, 32767]"}, {reported<u64, i16>(), "[0, 32767]"}, {reported<i8, u16>(), "[0, 127]"},
-      {reported<i16, u16>(), "[0, 32767]"}, {reported<i32, u16>(), "[0, 65535]"}, {reported<u32, u16>(), "[0, 65535]"},
-      {reported<i64, u16>(), "[0, 65535]"}, {reported<u64, u16>(), "[0, 65535]"},
-      {reported<i64, i32>(), "[-2147483648, 2147483647]"}, {reported<u32, i32>(), "[0, 2147483647]"},
-      {reported<u64, i32>(), "[0, 2147483647]"}, {reported<i8, u32>(), "[0, 127]"}, {reported<i16, u32>(), "[0, 32767]"},
+      {reported<i16, i8>(), "[-128, 127]"},      {reported<i32, i8>(), "[-128, 127]"},
+      {reported<i64, i8>(), "[-128, 127]"},      {reported<u8, i8>(), "[0, 127]"},
+      {reported<u16, i8>(), "[0, 127]"},         {reported<u32, i8>(), "[0, 127]"},
+      {reported<u64, i8>(), "[0, 127]"},         {reported<i8, u8>(), "[0, 127]"},
+      {reported<i16, u8>(), "[0, 255]"},         {reported<u16, u8>(), "[0, 255]"},
+      {reported<i32, u8>(), "[0, 255]"},         {reported<u32, u8>(), "[0, 255]"},
+      {reported<i64, u8>(), "[0, 255]"},         {reported<u64, u8>(), "[0, 255]"},
+      {reported<i32, i16>(), "[-32768, 32767]"}, {reported<i64, i16>(), "[-32768, 32767]"},
+      {reported<u16, i16>(), "[0, 32767]"},      {reported<u32, i16>(), "[0, 32767]"},
+      {reported<u64, i16>(), "[0, 32767]"},      {reported<i8, u16>(), "[0, 127]"},
+      {reported<i16, u16>(), "[0, 32767]"},      {reported<i32, u16>(), "[0, 65535]"},
+      {reported<u32, u16>(), "[0, 65535]"},      {reported<i64, u16>(), "[0, 65535]"},
+      {reported<u64, u16>(), "[0, 65535]"},      {reported<i64, i32>(), "[-2147483648, 2147483647]"},
+      {reported<u32, i32>(), "[0, 2147483647]"}, {reported<u64, i32>(), "[0, 2147483647]"},
+      {reported<i8, u32>(), "[0, 127]"},         {reported<i16, u32>(), "[0, 32767]"},
       {reported<i32, u32>(), "[0, 2147483647]"}, {reported<i64, u32>(), "[0, 4294967295]"},
       {reported<u64, u32>(), "[0, 4294967295]"}, {reported<u64, i64>(), "[0, 9223372036854776000]"},
-      {reported<i8, u64>(), "[0, 127]"}, {reported<i16, u64>(), "[0, 32767]"}, {reported<i32, u64>(), "[0, 2147483647]"},
-      {reported<i64, u64>(), "[0, 9223372036854776000]"}};
+      {reported<i8, u64>(), "[0, 127]"},         {reported<i16, u64>(), "[0, 32767]"},
+      {reported<i32, u64>(), "[0, 2147483647]"}, {reported<i64, u64>(), "[0, 9223372036854776000]"}};
   for (const auto& [got, want] : rows) EXPECT_EQ(got, want);
 }
 
 TEST_P(IntToInt, EdgeCases) {
   const std::pair<std::string, std::string> rows[] = {
       {one<i8, u8>(-1, NE, AB), range_msg("-1", "0", "127")},
-      {one<u8, i8>(200, NE, CL), "127"}, {one<u8, i8>(200, NE, WR), "-56"},
+      {one<u8, i8>(200, NE, CL), "127"},
+      {one<u8, i8>(200, NE, WR), "-56"},
       {one<u8, i8>(200, NE, AB), range_msg("200", "0", "127")},
       {one<i32, u32>(-5, NE, AB), range_msg("-5", "0", "2147483647")},
       {one<u64, i64>(u64(1) << 63, NE, AB), range_msg("9223372036854776000", "0", "9223372036854776000")},
       {one<u64, i64>(~u64(0), NE, AB), range_msg("18446744073709552000", "0", "9223372036854776000")},
       {one<u64, i64>(u64(1) << 63, NE, CL), "9223372036854775807"},
-      {one<u64, i64>(~u64(0), NE, CL), "9223372036854775807"}, {one<u64, i64>(~u64(0), NE, WR), "-1"},
+      {one<u64, i64>(~u64(0), NE, CL), "9223372036854775807"},
+      {one<u64, i64>(~u64(0), NE, WR), "-1"},
       {one<i64, u64>(std::numeric_limits<i64>::min(), NE, AB),
        range_msg("-9223372036854776000", "0", "9223372036854776000")},
       // Scalar map: first match wins, in every mode, in range or not, lossless pairs too.

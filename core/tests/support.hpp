@@ -67,11 +67,11 @@ inline std::string variant_test_name(const ::testing::TestParamInfo<Variant>& in
   return name;
 }
 
-#define PLINDRA_VARIANT_SUITE(Suite)                                                                        \
-  class Suite : public ::plindra_test::VariantTest {};                                                      \
-  INSTANTIATE_TEST_SUITE_P(Variants, Suite,                                                                 \
-                           ::testing::ValuesIn(::morvith_plindra::available_variants().begin(),             \
-                                               ::morvith_plindra::available_variants().end()),              \
+#define PLINDRA_VARIANT_SUITE(Suite)                                                            \
+  class Suite : public ::plindra_test::VariantTest {};                                          \
+  INSTANTIATE_TEST_SUITE_P(Variants, Suite,                                                     \
+                           ::testing::ValuesIn(::morvith_plindra::available_variants().begin(), \
+                                               ::morvith_plindra::available_variants().end()),  \
                            ::plindra_test::variant_test_name)
 
 // Values as text: integers in decimal, floats as hex floats (the sign of zero shows).
@@ -129,7 +129,8 @@ void check_run(const std::vector<S>& src, const CastConfig<S, D>& c, std::size_t
   for (std::size_t i = 0; i < n && want_err.empty(); ++i) {
     D d{};
     const auto err = convert_slice<S, D>(std::span<const S>(&src[i], 1), std::span<D>(&d, 1), c);
-    if (err) want_err = err->message(); else want.push_back(show(d));
+    if (err) want_err = err->message();
+    else want.push_back(show(d));
   }
   std::vector<D> dst(dst_len);
   if (dst_len) std::memset(dst.data(), 0xA5, dst_len * sizeof(D));

@@ -155,9 +155,9 @@ TEST(Variants, AgreeWithPortableOnEveryPair) {
                 const ScopedVariant chosen(v);
                 std::string error;
                 const auto got = run_bytes<S, D>(src, c, error);
-                ASSERT_EQ(got, want)
-                    << ElementTraits<S>::name << " -> " << ElementTraits<D>::name << " " << to_string(v) << " mode "
-                    << int(m) << "/" << int(o) << (tame ? " tame" : " raw") << (mapped ? " mapped" : "");
+                ASSERT_EQ(got, want) << ElementTraits<S>::name << " -> " << ElementTraits<D>::name << " "
+                                     << to_string(v) << " mode " << int(m) << "/" << int(o) << (tame ? " tame" : " raw")
+                                     << (mapped ? " mapped" : "");
                 ASSERT_EQ(error, want_error);
               }
             }

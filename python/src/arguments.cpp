@@ -9,8 +9,7 @@ namespace plindra {
 namespace {
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'".
-void raise_missing(const Parameters& params, PyObject** slots, std::size_t begin, std::size_t end,
-                   const char* kind) {
+void raise_missing(const Parameters& params, PyObject** slots, std::size_t begin, std::size_t end, const char* kind) {
   std::size_t missing[8];
   std::size_t n = 0;
   for (std::size_t i = begin; i < end && n < std::size(missing); ++i) {

@@ -98,12 +98,16 @@ template <class C>
 constexpr NumpyFormat c_integer(int type_num) {
   return {type_num, std::is_signed_v<C>, static_cast<int>(sizeof(C)) * 8};
 }
-inline constexpr NumpyFormat kCIntegers[] = {
-    c_integer<signed char>(NPY_BYTE),     c_integer<short>(NPY_SHORT),
-    c_integer<int>(NPY_INT),              c_integer<long>(NPY_LONG),
-    c_integer<long long>(NPY_LONGLONG),   c_integer<unsigned char>(NPY_UBYTE),
-    c_integer<unsigned short>(NPY_USHORT), c_integer<unsigned>(NPY_UINT),
-    c_integer<unsigned long>(NPY_ULONG),  c_integer<unsigned long long>(NPY_ULONGLONG)};
+inline constexpr NumpyFormat kCIntegers[] = {c_integer<signed char>(NPY_BYTE),
+                                             c_integer<short>(NPY_SHORT),
+                                             c_integer<int>(NPY_INT),
+                                             c_integer<long>(NPY_LONG),
+                                             c_integer<long long>(NPY_LONGLONG),
+                                             c_integer<unsigned char>(NPY_UBYTE),
+                                             c_integer<unsigned short>(NPY_USHORT),
+                                             c_integer<unsigned>(NPY_UINT),
+                                             c_integer<unsigned long>(NPY_ULONG),
+                                             c_integer<unsigned long long>(NPY_ULONGLONG)};
 
 }  // namespace dtype_detail
 

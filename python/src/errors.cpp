@@ -10,8 +10,7 @@ PyObject* panic_type() noexcept {
   if (!g_panic_type) {
     // The class name is kept verbatim: callers match on it.
     g_panic_type.set_once(py::Ref::steal(PyErr_NewExceptionWithDoc(
-        "_plindra.PanicException", "An internal invariant of _plindra failed.", PyExc_BaseException,
-        nullptr)));
+        "_plindra.PanicException", "An internal invariant of _plindra failed.", PyExc_BaseException, nullptr)));
   }
   return g_panic_type.get();
 }
@@ -19,8 +18,8 @@ PyObject* panic_type() noexcept {
 }  // namespace
 
 void set_error(PyObject* type, std::string_view message) {
-  py::Ref text = py::Ref::steal(
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  py::Ref text =
+      py::Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return;  // the decode error (e.g. MemoryError) stays set
   PyErr_SetObject(type, text.get());
 }
@@ -66,8 +65,6 @@ void raise_cannot_convert(PyObject* obj, std::string_view target, const char* ar
   set_error(PyExc_TypeError, message);
 }
 
-void cast_error_to_pyerr(const morvith_plindra::CastError& error) {
-  set_error(PyExc_ValueError, error.message());
-}
+void cast_error_to_pyerr(const morvith_plindra::CastError& error) { set_error(PyExc_ValueError, error.message()); }
 
 }  // namespace plindra

@@ -174,8 +174,7 @@ PyObject* cast_array_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize
   return guarded([&] { return cast_array(args, nargsf, kwnames); });
 }
 
-PyObject* cast_array_into_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf,
-                                PyObject* kwnames) {
+PyObject* cast_array_into_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&] { return cast_array_into(args, nargsf, kwnames); });
 }
 

@@ -79,8 +79,7 @@ Ref utf8_clean(Ref text) {
   if (!drop_ordinary_exception()) return {};
   Ref bytes = Ref::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
   if (!bytes) return {};
-  return Ref::steal(
-      PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
+  return Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()), PyBytes_GET_SIZE(bytes.get()), "replace"));
 }
 
 // The text that shows a refused value: its repr, else its str, else the
@@ -127,9 +126,8 @@ bool refuse_value(PyObject* value, const char* side, const char* dtype_name) {
   if (!drop_ordinary_exception()) return false;
   Ref text = shown_text(value);
   if (!text) return false;
-  Ref message = Ref::steal(PyUnicode_FromFormat(
-      "scalar_map %s value %U: expected a value convertible to %s dtype %s", side, text.get(), side,
-      dtype_name));
+  Ref message = Ref::steal(PyUnicode_FromFormat("scalar_map %s value %U: expected a value convertible to %s dtype %s",
+                                                side, text.get(), side, dtype_name));
   if (message) PyErr_SetObject(PyExc_TypeError, message.get());
   return false;
 }
@@ -152,8 +150,7 @@ class Builder {
   // Appends (last source read, last target read).
   bool append() {
     if (count_ >= kMaxEntries) {
-      PyErr_Format(PyExc_MemoryError, "scalar_map_entries holds more than %zu entries",
-                   kMaxEntries);
+      PyErr_Format(PyExc_MemoryError, "scalar_map_entries holds more than %zu entries", kMaxEntries);
       return false;
     }
     if (!sink_.append(sink_.entries, source_, target_)) {
@@ -242,8 +239,7 @@ bool parse_mapping(PyObject* mapping, Builder& builder) {
     }
     const Py_ssize_t length = PyTuple_GET_SIZE(item.get());
     if (length != 2) {
-      PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd",
-                   length);
+      PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", length);
       return false;
     }
     Ref key = Ref::borrow(PyTuple_GET_ITEM(item.get(), 0));
@@ -266,8 +262,7 @@ bool parse_pairs(PyObject* iterable, Builder& builder) {
   Ref iterator = Ref::steal(PyObject_GetIter(iterable));
   if (!iterator) {
     if (!drop_probe_failure()) return false;
-    PyErr_SetString(PyExc_TypeError,
-                    "scalar_map_entries must be a dict or an iterable of (source, target) pairs");
+    PyErr_SetString(PyExc_TypeError, "scalar_map_entries must be a dict or an iterable of (source, target) pairs");
     return false;
   }
   for (;;) {
@@ -370,16 +365,12 @@ bool read_float64(PyObject* value, void* out) {
   return read_double(value, x) && store(out, x);
 }
 
-bool parse_entries(PyObject* entries, const char* source_name, const char* target_name,
-                   const EntrySink& sink) {
+bool parse_entries(PyObject* entries, const char* source_name, const char* target_name, const EntrySink& sink) {
   Builder builder(sink, source_name, target_name);
   switch (mapping_test(entries)) {
-    case 1:
-      return parse_mapping(entries, builder);
-    case 0:
-      return parse_pairs(entries, builder);
-    default:
-      return false;
+    case 1: return parse_mapping(entries, builder);
+    case 0: return parse_pairs(entries, builder);
+    default: return false;
   }
 }
 

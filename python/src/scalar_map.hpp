@@ -68,8 +68,7 @@ struct EntrySink {
 
 // The whole parse for a present argument (not null, not None). Returns false
 // with a Python exception set on failure.
-bool parse_entries(PyObject* entries, const char* source_name, const char* target_name,
-                   const EntrySink& sink);
+bool parse_entries(PyObject* entries, const char* source_name, const char* target_name, const EntrySink& sink);
 
 template <class S, class D>
 struct TypedSink {
@@ -110,8 +109,8 @@ bool parse_map_entries(PyObject* entries, const char* source_name, const char* t
   out.clear();
   if (entries == nullptr || entries == Py_None) return true;
   using Sink = map_detail::TypedSink<S, D>;
-  const map_detail::EntrySink sink{&out, &Sink::reserve, &Sink::append,
-                                   map_detail::reader_for<S>(), map_detail::reader_for<D>()};
+  const map_detail::EntrySink sink{&out, &Sink::reserve, &Sink::append, map_detail::reader_for<S>(),
+                                   map_detail::reader_for<D>()};
   if (map_detail::parse_entries(entries, source_name, target_name, sink)) return true;
   std::vector<morvith_plindra::MapEntry<S, D>>().swap(out);
   return false;

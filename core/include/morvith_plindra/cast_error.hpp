@@ -15,9 +15,7 @@ struct CastError {
   double max = 0.0;  // OutOfRange only
 
   static CastError not_finite(double value) { return {Kind::NotFinite, value, 0.0, 0.0}; }
-  static CastError out_of_range(double value, double min, double max) {
-    return {Kind::OutOfRange, value, min, max};
-  }
+  static CastError out_of_range(double value, double min, double max) { return {Kind::OutOfRange, value, min, max}; }
 
   // The message raised to the caller.
   std::string message() const;

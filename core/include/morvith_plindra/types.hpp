@@ -255,7 +255,8 @@ inline constexpr double max_finite_v = [] {
 
 static_assert(sizeof(f16) == 2 && sizeof(f32) == 4 && sizeof(f64) == 8);
 static_assert(std::numeric_limits<f32>::is_iec559 && std::numeric_limits<f64>::is_iec559);
-static_assert(max_finite_v<f32> == std::numeric_limits<f32>::max() && max_finite_v<f64> == std::numeric_limits<f64>::max());
+static_assert(max_finite_v<f32> == std::numeric_limits<f32>::max() &&
+              max_finite_v<f64> == std::numeric_limits<f64>::max());
 static_assert(ElementTraits<f32>::significand_bits == std::numeric_limits<f32>::digits &&
               ElementTraits<f64>::significand_bits == std::numeric_limits<f64>::digits);
 
