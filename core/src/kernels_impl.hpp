@@ -19,6 +19,8 @@
 
 #if defined(__x86_64__)
 #include <xmmintrin.h>
+#else
+#include <cfenv>
 #endif
 
 #include "morvith_plindra/cast_error.hpp"

@@ -102,6 +102,48 @@ TEST(CastFloat, RoundWithMode) {
   EXPECT_EQ(static_cast<double>(CastFloat<f16>::rem_euclid(static_cast<f16>(-300.0), static_cast<f16>(256.0))), 212.0);
 }
 
+// The scalar helpers round by the mode they are given (or to nearest), never
+// by the caller's environment. Each input rounds differently by direction;
+// 1e-310 and the float16 and float32 subnormals meet flush-to-zero and
+// denormals-are-zero.
+TEST(CastFloat, ScalarHelpersIgnoreTheCallersEnvironment) {
+  const double dv[] = {2.5, -2.5, 0.5000000000000001, -0.49999999999999994, 4503599627370495.5, 1e-310, -1e-310};
+  const float fv[] = {2.5f, -0.49999997f, 8388607.5f, 1e-40f};
+  const f16 hv[] = {static_cast<f16>(2.5), static_cast<f16>(-0.499755859375), std::bit_cast<f16>(u16(0x0001))};
+  const std::pair<double, double> rem64[] = {{-1e-20, 1.0}, {-0.1, 3.0}, {-1e-310, 1e-300}};
+  const std::pair<float, float> rem32[] = {{-1e-10f, 1.0f}, {-0.1f, 3.0f}};
+  const f16 rem16[][2] = {{static_cast<f16>(-0.0001), static_cast<f16>(1.0)},
+                          {static_cast<f16>(-0.1), static_cast<f16>(3.0)}};
+  const double narrow[] = {0.1, -0.1, 1.0 + 0x1p-30, 1.0004882812500002, 65519.99, 1e-40, 6.0e-8, 1e-310, 3.5e38};
+  const i64 tie = (i64(1) << 53) + 1;  // the double 2^53 is its nearest-even rounding
+  expect_callers_environment_ignored([&](const auto& under) {
+    std::vector<std::string> out;
+    auto add = [&](auto f) { out.push_back(show(under(f))); };
+    for (RM m : kModes) {
+      for (double x : dv) add([&] { return CastFloat<double>::round_with_mode(x, m); });
+      for (float x : fv) add([&] { return CastFloat<float>::round_with_mode(x, m); });
+      for (f16 x : hv) add([&] { return CastFloat<f16>::round_with_mode(x, m); });
+      add([&] { return adjust_to_mode<double>(0x1p53, tie, false, m); });
+      add([&] { return adjust_to_mode<float>(1.0f, 1.0 + 0x1p-24 + 0x1p-40, false, m); });
+      add([&] { return adjust_to_mode<f16>(std::bit_cast<f16>(u16(0x6800)), i64(2049), false, m); });
+    }
+    for (auto [x, m] : rem64) add([&] { return CastFloat<double>::rem_euclid(x, m); });
+    for (auto [x, m] : rem32) add([&] { return CastFloat<float>::rem_euclid(x, m); });
+    for (const auto& r : rem16) add([&] { return CastFloat<f16>::rem_euclid(r[0], r[1]); });
+    for (double x : narrow) {
+      add([&] { return round_to_float<f32>(x); });
+      add([&] { return round_to_float<f16>(x); });
+    }
+    return out;
+  });
+  // And the default environment's results are the right ones.
+  EXPECT_EQ(adjust_to_mode<double>(0x1p53, tie, false, NA), 0x1p53 + 2);
+  EXPECT_EQ(CastFloat<double>::rem_euclid(-1e-20, 1.0), 1.0);
+  EXPECT_EQ(round_to_float<f32>(0.1), 0.1f);
+  EXPECT_EQ(std::bit_cast<u16>(round_to_float<f16>(0.1)), 0x2E66);
+  EXPECT_EQ(std::bit_cast<u16>(round_to_float<f16>(1.0004882812500002)), 0x3C01);  // rounded once
+}
+
 TEST(CastFloat, NextUpDown) {
   // {bits, next_up bits, next_down bits} of float16 values: zeros, 1, -1, the
   // largest finite value, infinities and a NaN.

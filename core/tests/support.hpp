@@ -1,10 +1,11 @@
 // Shared helpers of the core tests: the per-variant fixture, one-element runs
-// rendered as text, whole runs checked against one-element runs, and exact
-// reference roundings.
+// rendered as text, whole runs checked against one-element runs, exact
+// reference roundings, and runs under a caller's floating-point environment.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 #include "morvith_plindra/kernels.hpp"
 #include "morvith_plindra/variants.hpp"
@@ -230,5 +235,54 @@ inline double ref_float(Exact v, int p, int qmin, double maxf, RM m) {
 inline double ref_f16(Exact v, RM m) { return ref_float(v, 11, -24, 65504.0, m); }
 inline double ref_f32(Exact v, RM m) { return ref_float(v, 24, -149, 0x1.fffffep127, m); }
 inline double ref_f64(Exact v, RM m) { return ref_float(v, 53, -1074, 0x1.fffffffffffffp1023, m); }
+
+// Runs run(under) in the default floating-point environment and under each
+// one a caller may have set: every directed rounding and, on x86-64,
+// flush-to-zero with denormals-are-zero and trapping invalid operations.
+// under(f) returns f() computed in the environment; only library calls go
+// there, since the test's own conversions and formatting would be changed by
+// it. Every run must give the default run's results, and every call must hand
+// the caller's environment back.
+template <class Run>
+void expect_callers_environment_ignored(Run run) {
+  const auto want = run([](auto f) { return f(); });
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    bool handed_back = true;
+    const auto got = run([&](auto f) {
+      std::fesetround(mode);
+      const auto r = f();
+      handed_back &= std::fegetround() == mode;
+      std::fesetround(FE_TONEAREST);
+      return r;
+    });
+    EXPECT_TRUE(handed_back) << "caller's rounding mode " << mode;
+    EXPECT_EQ(got, want) << "caller's rounding mode " << mode;
+  }
+#if defined(__x86_64__)
+  constexpr unsigned kDenormalsAreZero = 0x40, kStatusFlags = 0x3f;
+  const unsigned saved = _mm_getcsr();
+  const unsigned caller = (saved & ~kStatusFlags & ~unsigned(_MM_MASK_INVALID)) | _MM_FLUSH_ZERO_ON | kDenormalsAreZero;
+  bool handed_back = true;
+  const auto got = run([&](auto f) {
+    _mm_setcsr(caller);
+    const auto r = f();
+    handed_back &= (_mm_getcsr() & ~kStatusFlags) == caller;
+    _mm_setcsr(saved);
+    return r;
+  });
+  EXPECT_TRUE(handed_back);
+  EXPECT_EQ(got, want) << "flush-to-zero, denormals-are-zero, trapping invalid operations";
+#endif
+}
+
+// one(x, c) with the kernel run by under (see above).
+template <class S, class D, class Under>
+std::string one_under(const Under& under, S x, const CastConfig<S, D>& c) {
+  const auto [d, err] = under([&] {
+    D out{};
+    return std::pair{out, convert_slice<S, D>(std::span<const S>(&x, 1), std::span<D>(&out, 1), c)};
+  });
+  return err ? err->message() : show(d);
+}
 
 }  // namespace plindra_test

@@ -4,6 +4,7 @@
 #include "scalar_map.hpp"
 
 #include "errors.hpp"
+#include "morvith_plindra/cast_float.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -349,16 +350,16 @@ bool read_uint32(PyObject* value, void* out) { return read_unsigned<std::uint32_
 bool read_int64(PyObject* value, void* out) { return read_signed<std::int64_t>(value, out); }
 bool read_uint64(PyObject* value, void* out) { return read_unsigned<std::uint64_t>(value, out); }
 
-// Narrowing rounds once, to nearest with ties to even; values beyond the
-// type's range become infinities of their sign, NaNs stay (quiet) NaNs with
-// their sign, and zeros keep their sign.
+// Narrowing rounds once, to nearest with ties to even, whatever rounding the
+// calling thread has set; values beyond the type's range become infinities of
+// their sign, NaNs stay (quiet) NaNs with their sign, and zeros keep their sign.
 bool read_float16(PyObject* value, void* out) {
   double x;
-  return read_double(value, x) && store(out, static_cast<morvith_plindra::f16>(x));
+  return read_double(value, x) && store(out, morvith_plindra::round_to_float<morvith_plindra::f16>(x));
 }
 bool read_float32(PyObject* value, void* out) {
   double x;
-  return read_double(value, x) && store(out, static_cast<morvith_plindra::f32>(x));
+  return read_double(value, x) && store(out, morvith_plindra::round_to_float<morvith_plindra::f32>(x));
 }
 bool read_float64(PyObject* value, void* out) {
   double x;

@@ -1,5 +1,5 @@
-// Integral rounding (CastFloat), float16 conversions, next_up / next_down and
-// the rounding-mode correction adjust_to_mode.
+// Integral rounding (CastFloat), float16 conversions, next_up / next_down,
+// the rounding-mode correction adjust_to_mode and round_to_float.
 #pragma once
 
 #include <bit>
@@ -7,6 +7,12 @@
 #include <cstdint>
 #include <limits>
 #include <type_traits>
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#else
+#include <cfenv>
+#endif
 
 #include "morvith_plindra/modes.hpp"
 #include "morvith_plindra/types.hpp"
