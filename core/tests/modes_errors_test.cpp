@@ -134,6 +134,12 @@ TEST(CastFloat, ScalarHelpersIgnoreTheCallersEnvironment) {
       add([&] { return round_to_float<f32>(x); });
       add([&] { return round_to_float<f16>(x); });
     }
+    for (double x : dv) {
+      add([&] { return next_up(x); });
+      add([&] { return next_down(x); });
+      add([&] { return compare_exact(x, 0.0); });
+      add([&] { return compare_exact(x, i64(2)) + 3 * compare_exact(x, tie); });
+    }
     return out;
   });
   // And the default environment's results are the right ones.
