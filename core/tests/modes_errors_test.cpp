@@ -138,7 +138,8 @@ TEST(CastFloat, ScalarHelpersIgnoreTheCallersEnvironment) {
       add([&] { return next_up(x); });
       add([&] { return next_down(x); });
       add([&] { return compare_exact(x, 0.0); });
-      add([&] { return compare_exact(x, i64(2)) + 3 * compare_exact(x, tie); });
+      add([&] { return compare_exact(x, i64(2)); });
+      add([&] { return compare_exact(x, tie); });
     }
     return out;
   });

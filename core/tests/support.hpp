@@ -110,12 +110,19 @@ CastConfig<S, D> cfg(RM rounding, OR range = AB, std::vector<MapEntry<S, D>> map
   return c;
 }
 
-// One element through the kernel: the stored value or the error message.
+// One element through the kernel, run by under(f), which returns f() (see
+// expect_callers_environment_ignored): the stored value or the error message.
+template <class S, class D, class Under>
+std::string one_under(const Under& under, S x, const CastConfig<S, D>& c) {
+  const auto [d, err] = under([&] {
+    D out{};
+    return std::pair{out, convert_slice<S, D>(std::span<const S>(&x, 1), std::span<D>(&out, 1), c)};
+  });
+  return err ? err->message() : show(d);
+}
 template <class S, class D>
 std::string one(S x, const CastConfig<S, D>& c) {
-  D d{};
-  const auto err = convert_slice<S, D>(std::span<const S>(&x, 1), std::span<D>(&d, 1), c);
-  return err ? err->message() : show(d);
+  return one_under([](auto f) { return f(); }, x, c);
 }
 template <class S, class D>
 std::string one(S x, RM rounding, OR range = AB) {
@@ -273,16 +280,6 @@ void expect_callers_environment_ignored(Run run) {
   EXPECT_TRUE(handed_back);
   EXPECT_EQ(got, want) << "flush-to-zero, denormals-are-zero, trapping invalid operations";
 #endif
-}
-
-// one(x, c) with the kernel run by under (see above).
-template <class S, class D, class Under>
-std::string one_under(const Under& under, S x, const CastConfig<S, D>& c) {
-  const auto [d, err] = under([&] {
-    D out{};
-    return std::pair{out, convert_slice<S, D>(std::span<const S>(&x, 1), std::span<D>(&out, 1), c)};
-  });
-  return err ? err->message() : show(d);
 }
 
 }  // namespace plindra_test
