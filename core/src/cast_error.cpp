@@ -1,21 +1,39 @@
 #include "morvith_plindra/cast_error.hpp"
 
+#include <bit>
 #include <charconv>
-#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "morvith_plindra/float_environment.hpp"
+
 namespace morvith_plindra {
+namespace {
+
+constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+constexpr std::uint64_t kInfinityBits = 0x7ff0000000000000u;
+
+}  // namespace
 
 std::string format_number(double value) {
-  if (std::isnan(value)) return "NaN";
-  std::string out = std::signbit(value) ? "-" : "";
-  if (std::isinf(value)) return out + "inf";
-  if (value == 0.0) return out + "0";
+  // The value may be a signalling NaN from the caller's data, and the
+  // caller's environment may trap: it is classified by its bits, and the
+  // digits are made inside the library's own environment.
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const std::uint64_t magnitude = bits & ~kSignBit;
+  if (magnitude > kInfinityBits) return "NaN";
+  std::string out = (bits & kSignBit) != 0 ? "-" : "";
+  if (magnitude == kInfinityBits) return out + "inf";
+  if (magnitude == 0) return out + "0";
 
   // Shortest round-trip digits in scientific form: d[.ddd]e±XX.
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
+  std::to_chars_result res;
+  {
+    const FloatEnvironmentScope own(RoundingMode::NearestEven);
+    res = std::to_chars(buf, buf + sizeof buf, std::bit_cast<double>(magnitude), std::chars_format::scientific);
+  }
   std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
   const auto epos = sci.find('e');
   std::string digits;

@@ -10,7 +10,11 @@
 #include "morvith_plindra/variants.hpp"
 
 namespace morvith_plindra::MORVITH_PLINDRA_VARIANT {
+// In this order: each uses what the ones before it define.
+#include "morvith_plindra/impl/float_environment.inc"
+
 #include "morvith_plindra/impl/cast_float.inc"
+
 #include "morvith_plindra/impl/kernels.inc"
 
 namespace {

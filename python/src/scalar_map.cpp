@@ -5,8 +5,10 @@
 
 #include "errors.hpp"
 #include "morvith_plindra/cast_float.hpp"
+#include "morvith_plindra/float_environment.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -125,7 +127,13 @@ Ref shown_text(PyObject* value) {
 // "source" or "target". Always returns false.
 bool refuse_value(PyObject* value, const char* side, const char* dtype_name) {
   if (!drop_ordinary_exception()) return false;
-  Ref text = shown_text(value);
+  Ref text;
+  {
+    // A repr may compute with the value (numpy's float scalars do, and a
+    // signalling NaN would trap in the caller's environment).
+    const morvith_plindra::FloatEnvironmentScope own(morvith_plindra::RoundingMode::NearestEven);
+    text = shown_text(value);
+  }
   if (!text) return false;
   Ref message = Ref::steal(PyUnicode_FromFormat("scalar_map %s value %U: expected a value convertible to %s dtype %s",
                                                 side, text.get(), side, dtype_name));
@@ -330,13 +338,20 @@ bool read_unsigned(PyObject* value, void* out) {
 
 // The double of an exact float directly, of anything else via __float__ or
 // __index__ (PyFloat_AsDouble). NaN payloads, infinities and -0.0 are kept.
+// The value may be a signalling NaN: nothing here compares it as a float, and
+// the conversion (numpy's scalars compute with the value) runs under the
+// library's environment, so no setting of the caller's changes it or traps.
 bool read_double(PyObject* value, double& result) {
   if (Py_IS_TYPE(value, &PyFloat_Type)) {
     result = PyFloat_AS_DOUBLE(value);
     return true;
   }
-  result = PyFloat_AsDouble(value);
-  return !(result == -1.0 && PyErr_Occurred() != nullptr);
+  {
+    const morvith_plindra::FloatEnvironmentScope own(morvith_plindra::RoundingMode::NearestEven);
+    result = PyFloat_AsDouble(value);
+  }
+  constexpr auto kFailureBits = std::bit_cast<std::uint64_t>(-1.0);
+  return !(std::bit_cast<std::uint64_t>(result) == kFailureBits && PyErr_Occurred() != nullptr);
 }
 
 }  // namespace

@@ -8,12 +8,7 @@
 #include <limits>
 #include <type_traits>
 
-#if defined(__x86_64__)
-#include <xmmintrin.h>
-#else
-#include <cfenv>
-#endif
-
+#include "morvith_plindra/float_environment.hpp"
 #include "morvith_plindra/modes.hpp"
 #include "morvith_plindra/types.hpp"
 
