@@ -69,6 +69,40 @@ TEST(Errors, MessagesAndNumberFormat) {
   for (const auto& [v, text] : rows) EXPECT_EQ(format_number(v), text) << show(v);
 }
 
+// A float64 signalling NaN element reaches the error unquietened; its message
+// is made by the bits, without a floating-point exception (which the caller
+// may trap) or a raised flag.
+TEST(Errors, SignallingNaNIsFormattedWithoutAFloatingPointException) {
+  const double snan[] = {std::bit_cast<double>(u64(0x7FF0000000000001)),
+                         std::bit_cast<double>(u64(0xFFF4000000000000))};
+  const std::string nan_message = "Cannot cast NaN to integer type without scalar_map";
+  std::vector<std::string> want;
+  for (std::size_t i = 0; i < std::size(snan); ++i) want.insert(want.end(), {"NaN", nan_message});
+  // The elements before it written, it and the rest untouched.
+  want.insert(want.end(), std::size(kRanges) * std::size(snan), nan_message + " / 1 2 0 0");
+  expect_callers_environment_ignored([&](const auto& under) {
+    std::vector<std::string> out;
+    for (double v : snan) {
+      out.push_back(under([&] { return format_number(v); }));
+      out.push_back(under([&] { return CastError::not_finite(v).message(); }));
+    }
+    for (OR range : kRanges) {
+      for (double v : snan) {
+        const double src[] = {1.0, 2.0, v, 4.0};
+        i32 dst[4] = {};
+        const auto message = under([&] {
+          const auto err = convert_slice<double, i32>(src, dst, cfg<double, i32>(NE, range));
+          return err ? err->message() : std::string();
+        });
+        out.push_back(message + " /");
+        for (i32 d : dst) out.back() += " " + std::to_string(d);
+      }
+    }
+    EXPECT_EQ(out, want);
+    return out;
+  });
+}
+
 TEST(CastFloat, RoundWithMode) {
   // {x, NE, TZ, TP, TN, NA}
   const double rows[][6] = {{2.5, 2, 2, 3, 2, 3},

@@ -4,6 +4,7 @@ map's float values alike."""
 
 import ctypes
 import ctypes.util
+import json
 import platform
 import subprocess
 import sys
@@ -125,3 +126,103 @@ def test_trapping_invalid_operations_are_not_raised_at_the_caller():
         "Cannot cast NaN to integer type without scalar_map",
         f"1 1 -1 {2**31 - 1} {-(2**31)}",
     ]
+
+
+# Each case runs in a fresh interpreter, first with the invalid-operation trap
+# masked, then unmasked; it prints its outcome and the SSE control register
+# (status flags included) before and after each call.
+SIGNALLING = """
+import ctypes, ctypes.util, json, sys
+import numpy as np, _plindra
+libm = ctypes.CDLL(ctypes.util.find_library("m"))
+fenv = ctypes.create_string_buffer(32)  # glibc's x86-64 fenv_t: the SSE control register at byte 28
+
+
+def mxcsr():
+    libm.fegetenv(fenv)
+    return int.from_bytes(fenv.raw[28:32], "little")
+
+
+# Signalling NaNs, made from their bits (arithmetic would quieten them).
+snan = np.frombuffer((0x7FF0000000000001).to_bytes(8, "little"), np.float64)[0]
+snan32 = np.frombuffer((0x7F800001).to_bytes(4, "little"), np.float32)[0]
+snan_float = snan.item()
+
+
+class AsFloat:
+    def __float__(self):
+        return snan_float
+
+
+def call():
+    kind, holder, dtype, mode = sys.argv[1:]
+    value = {"np.float64": snan, "np.float32": snan32, "__float__": AsFloat()}.get(holder)
+    if kind == "element":
+        arr = np.array([1.0, 2.0, snan, 4.0])
+        mode = None if mode == "error" else mode
+        if dtype == "cast_array":
+            return _plindra.cast_array(arr, target_dtype="int32", rounding_mode="nearest-even",
+                                       out_of_range_mode=mode)
+        out = np.full(4, 99, dtype="int32")
+        try:
+            _plindra.cast_array_into(arr, out, rounding_mode="nearest-even", out_of_range_mode=mode)
+        finally:
+            print(json.dumps(out.tolist()))
+    if kind in ("map source", "refused source"):  # refused by an integer source: shown in the TypeError
+        arr = np.array([1.0, np.nan if kind == "map source" else 3.0, 2.0], dtype=dtype)
+        return _plindra.cast_array(arr, target_dtype="int32", rounding_mode="nearest-even",
+                                   scalar_map_entries=[(value, -7)])
+    arr = np.array([0, 1], dtype="int32")
+    return _plindra.cast_array(arr, target_dtype=dtype, rounding_mode="nearest-even",
+                               scalar_map_entries=[(1, value)])
+
+
+for trap in (False, True):
+    if trap:
+        libm.feenableexcept(0x01)  # FE_INVALID
+    before = mxcsr()
+    try:
+        result = call()
+        outcome = result.view(f"u{result.itemsize}").tolist()
+    except Exception as e:
+        outcome = f"{type(e).__name__}: {e}"
+    print(json.dumps([outcome, before, mxcsr()]), flush=True)
+"""
+
+NAN_ERROR = "ValueError: Cannot cast NaN to integer type without scalar_map"
+# Map targets keep their bits in float64; narrower targets quieten them.
+SNAN_STORED = {"float16": 0x7E00, "float32": 0x7FC00000, "float64": 0x7FF0000000000001}
+HOLDERS = ("np.float64", "__float__")
+# (what holds the NaN, the map value's holder, the dtype or entry point, the out-of-range mode)
+SIGNALLING_CASES = (
+    [("element", "-", into, mode) for into in ("cast_array", "cast_array_into") for mode in ("error", "clamp", "wrap")]
+    + [("map source", holder, f, "-") for holder in (*HOLDERS, "np.float32") for f in FLOATS]
+    + [("map target", holder, f, "-") for holder in HOLDERS for f in FLOATS]
+    + [("refused source", holder, "int32", "-") for holder in ("np.float64", "np.float32")]
+)
+
+
+@pytest.mark.parametrize("case", SIGNALLING_CASES, ids=" ".join)
+def test_signalling_nans_outside_the_kernels_neither_trap_nor_raise_a_flag(case):
+    kind, _, dtype, _ = case
+    run = subprocess.run([sys.executable, "-c", SIGNALLING, *case], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, f"exit status {run.returncode} (-8: SIGFPE) {run.stderr}"
+    lines = run.stdout.splitlines()
+    if kind == "element":
+        want = NAN_ERROR
+    elif kind == "map source":
+        want = [1, 2**32 - 7, 2]
+    elif kind == "map target":
+        want = [0, SNAN_STORED[dtype]]
+    else:  # the value's repr differs between NumPy versions
+        want = json.loads(lines[0])[0]
+        assert want.startswith("TypeError: scalar_map source value ")
+    if dtype == "cast_array_into":
+        # The elements before the NaN written, it and the rest untouched.
+        assert lines[0::2] == ["[1, 2, 99, 99]"] * 2
+        lines = lines[1::2]
+    assert len(lines) == 2  # masked, then trapping
+    for line in lines:
+        outcome, before, after = json.loads(line)
+        assert outcome == want
+        assert hex(after) == hex(before)
