@@ -94,8 +94,10 @@ TEST(Errors, SignallingNaNIsFormattedWithoutAFloatingPointException) {
           const auto err = convert_slice<double, i32>(src, dst, cfg<double, i32>(NE, range));
           return err ? err->message() : std::string();
         });
-        out.push_back(message + " /");
-        for (i32 d : dst) out.back() += " " + std::to_string(d);
+        std::string line = message;
+        line += " /";
+        for (i32 d : dst) line.append(" ").append(std::to_string(d));
+        out.push_back(line);
       }
     }
     EXPECT_EQ(out, want);
