@@ -7,24 +7,20 @@
 #include <string_view>
 
 #include "morvith_plindra/float_environment.hpp"
+#include "morvith_plindra/types.hpp"
 
 namespace morvith_plindra {
-namespace {
-
-constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
-constexpr std::uint64_t kInfinityBits = 0x7ff0000000000000u;
-
-}  // namespace
 
 std::string format_number(double value) {
   // The value may be a signalling NaN from the caller's data, and the
   // caller's environment may trap: it is classified by its bits, and the
   // digits are made inside the library's own environment.
+  constexpr std::uint64_t sign = std::uint64_t{1} << 63, inf = inf_bits_v<double>;
   const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-  const std::uint64_t magnitude = bits & ~kSignBit;
-  if (magnitude > kInfinityBits) return "NaN";
-  std::string out = (bits & kSignBit) != 0 ? "-" : "";
-  if (magnitude == kInfinityBits) return out + "inf";
+  const std::uint64_t magnitude = bits & ~sign;
+  if (magnitude > inf) return "NaN";
+  std::string out = (bits & sign) != 0 ? "-" : "";
+  if (magnitude == inf) return out + "inf";
   if (magnitude == 0) return out + "0";
 
   // Shortest round-trip digits in scientific form: d[.ddd]e±XX.

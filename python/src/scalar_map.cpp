@@ -127,13 +127,7 @@ Ref shown_text(PyObject* value) {
 // "source" or "target". Always returns false.
 bool refuse_value(PyObject* value, const char* side, const char* dtype_name) {
   if (!drop_ordinary_exception()) return false;
-  Ref text;
-  {
-    // A repr may compute with the value (numpy's float scalars do, and a
-    // signalling NaN would trap in the caller's environment).
-    const morvith_plindra::FloatEnvironmentScope own(morvith_plindra::RoundingMode::NearestEven);
-    text = shown_text(value);
-  }
+  Ref text = shown_text(value);
   if (!text) return false;
   Ref message = Ref::steal(PyUnicode_FromFormat("scalar_map %s value %U: expected a value convertible to %s dtype %s",
                                                 side, text.get(), side, dtype_name));
@@ -149,12 +143,8 @@ class Builder {
   Builder(const EntrySink& sink, const char* source_name, const char* target_name)
       : sink_(sink), source_name_(source_name), target_name_(target_name) {}
 
-  bool read_source(PyObject* value) {
-    return sink_.read_source(value, source_) || refuse_value(value, "source", source_name_);
-  }
-  bool read_target(PyObject* value) {
-    return sink_.read_target(value, target_) || refuse_value(value, "target", target_name_);
-  }
+  bool read_source(PyObject* value) { return read(sink_.read_source, value, source_, "source", source_name_); }
+  bool read_target(PyObject* value) { return read(sink_.read_target, value, target_, "target", target_name_); }
 
   // Appends (last source read, last target read).
   bool append() {
@@ -182,6 +172,16 @@ class Builder {
   const char* source_name_;
   const char* target_name_;
   std::size_t count_ = 0;
+
+  // A value's conversion, and the repr that shows it when refused, may
+  // compute with it (NumPy's float scalars do): both run under the library's
+  // floating-point environment, so that a signalling NaN neither traps nor
+  // raises a flag in the caller's, and no setting of the caller's changes
+  // the value read.
+  static bool read(ValueReader reader, PyObject* value, unsigned char* slot, const char* side, const char* dtype) {
+    const morvith_plindra::FloatEnvironmentScope own(morvith_plindra::RoundingMode::NearestEven);
+    return reader(value, slot) || refuse_value(value, side, dtype);
+  }
   alignas(8) unsigned char source_[8] = {};
   alignas(8) unsigned char target_[8] = {};
 };
@@ -338,18 +338,14 @@ bool read_unsigned(PyObject* value, void* out) {
 
 // The double of an exact float directly, of anything else via __float__ or
 // __index__ (PyFloat_AsDouble). NaN payloads, infinities and -0.0 are kept.
-// The value may be a signalling NaN: nothing here compares it as a float, and
-// the conversion (numpy's scalars compute with the value) runs under the
-// library's environment, so no setting of the caller's changes it or traps.
+// The failure sentinel is matched by its bits: a signalling NaN is never
+// compared as a float.
 bool read_double(PyObject* value, double& result) {
   if (Py_IS_TYPE(value, &PyFloat_Type)) {
     result = PyFloat_AS_DOUBLE(value);
     return true;
   }
-  {
-    const morvith_plindra::FloatEnvironmentScope own(morvith_plindra::RoundingMode::NearestEven);
-    result = PyFloat_AsDouble(value);
-  }
+  result = PyFloat_AsDouble(value);
   constexpr auto kFailureBits = std::bit_cast<std::uint64_t>(-1.0);
   return !(std::bit_cast<std::uint64_t>(result) == kFailureBits && PyErr_Occurred() != nullptr);
 }
