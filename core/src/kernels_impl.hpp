@@ -18,7 +18,7 @@
 #include <vector>
 
 #if defined(__x86_64__)
-#include <xmmintrin.h>
+#include <immintrin.h>
 #else
 #include <cfenv>
 #endif
