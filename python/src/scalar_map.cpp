@@ -5,7 +5,7 @@
 
 #include "errors.hpp"
 #include "morvith_plindra/cast_float.hpp"
-#include "morvith_plindra/float_environment.hpp"
+#include "whole_float_environment.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -174,13 +174,17 @@ class Builder {
   std::size_t count_ = 0;
 
   // A value's conversion, and the repr that shows it when refused, may
-  // compute with it (NumPy's float scalars do): both run under the library's
-  // floating-point environment, so that a signalling NaN neither traps nor
-  // raises a flag in the caller's, and no setting of the caller's changes
-  // the value read.
+  // compute with it (NumPy's float scalars do, long doubles in the x87 unit):
+  // both run under the library's floating-point environment in every unit,
+  // so that a signalling NaN neither traps nor raises a flag in the caller's,
+  // and no setting of the caller's changes the value read. The conversion's
+  // own Python code may change the settings; the repr gets the library's
+  // again.
   static bool read(ValueReader reader, PyObject* value, unsigned char* slot, const char* side, const char* dtype) {
-    const morvith_plindra::FloatEnvironmentScope own(morvith_plindra::RoundingMode::NearestEven);
-    return reader(value, slot) || refuse_value(value, side, dtype);
+    WholeFloatEnvironmentScope own;
+    if (reader(value, slot)) return true;
+    own.reset();
+    return refuse_value(value, side, dtype);
   }
   alignas(8) unsigned char source_[8] = {};
   alignas(8) unsigned char target_[8] = {};

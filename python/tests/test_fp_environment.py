@@ -226,3 +226,105 @@ def test_signalling_nans_outside_the_kernels_neither_trap_nor_raise_a_flag(case)
         outcome, before, after = json.loads(line)
         assert outcome == want
         assert hex(after) == hex(before)
+
+
+# NumPy converts and prints long double scalars with x87 instructions, which
+# follow the x87 unit's own control and status words. Each case runs in a fresh
+# interpreter: the calls once in the default environment, then again under the
+# case's settings, printing both outcomes and, around the second, the x87
+# control and status words and the SSE control register.
+X87 = """
+import ctypes, ctypes.util, json, sys
+import numpy as np, _plindra
+libm = ctypes.CDLL(ctypes.util.find_library("m"))
+fenv = ctypes.create_string_buffer(32)  # glibc's x86-64 fenv_t
+
+
+def words():
+    libm.fegetenv(fenv)
+    return [int.from_bytes(fenv.raw[at:at + size], "little") for at, size in ((0, 2), (4, 2), (28, 4))]
+
+
+class Hook:  # a __float__ that leaves the thread rounding upward, invalid operations trapping
+    def __float__(self):
+        libm.fesetround(0x800)
+        libm.feenableexcept(0x01)
+        return 0.5
+
+
+class RefusingHook(np.longdouble):  # the same, then refused: its repr is shown
+    def __float__(self):
+        Hook.__float__(self)
+        raise ValueError
+
+
+# Made in the default environment; the signalling NaN from its bits.
+SNAN = np.frombuffer((0x7FFF_8000000000000001).to_bytes(16, "little"), np.longdouble)[0]
+VALUES = {
+    "1/3": np.longdouble(1) / np.longdouble(3),
+    "sNaN": SNAN,
+    "huge": np.finfo(np.longdouble).max,
+    "tiny": np.finfo(np.longdouble).smallest_normal,
+    "hook": Hook(),
+    "refusing hook": RefusingHook(SNAN),
+}
+setup, kind, *names = sys.argv[1:]
+values = [VALUES[name] for name in names]
+if kind == "target":
+    arr, dtype = np.arange(len(values) + 1, dtype=np.int32), "float64"
+    entries = [(i + 1, v) for i, v in enumerate(values)]
+elif kind == "source":  # float64 elements, each matched by the long double it was rounded from
+    arr, dtype = np.array([0.0, *map(float, values)]), "int32"
+    entries = [(v, -(i + 1)) for i, v in enumerate(values)]
+else:  # refused by an integer source: shown in the TypeError
+    arr, dtype = np.zeros(2, dtype=np.int32), "int32"
+    entries = [(v, 1) for v in values]
+
+
+def call():
+    try:
+        result = _plindra.cast_array(arr, target_dtype=dtype, rounding_mode="nearest-even",
+                                     scalar_map_entries=entries)
+        return result.view(f"u{result.itemsize}").tolist()
+    except Exception as e:
+        return f"{type(e).__name__}: {e}"
+
+
+default = call()
+libm.feclearexcept(0x3D)  # FE_ALL_EXCEPT: a trap enabled below must not find a flag raised
+exec(setup, {"libm": libm})
+before = words()
+outcome = call()
+print(json.dumps([default, outcome, before, words()]), flush=True)
+"""
+
+X87_CASES = {
+    # The caller's overflow flag (raised in the x87 unit alone) must come back too.
+    "upward target": ("libm.fesetround(0x800); libm.feraiseexcept(0x08)", "target", "1/3"),
+    "upward source": ("libm.fesetround(0x800); libm.feraiseexcept(0x08)", "source", "1/3"),
+    "inexact trap": ("libm.feenableexcept(0x20)", "target", "1/3"),
+    "invalid trap": ("libm.feenableexcept(0x01)", "target", "sNaN"),
+    "overflow trap": ("libm.feenableexcept(0x08)", "target", "huge"),
+    "underflow trap": ("libm.feenableexcept(0x10)", "target", "tiny"),
+    "masked flags": ("", "target", "1/3", "sNaN", "huge", "tiny"),
+    # An exception the caller left pending neither fires in the call nor is lost.
+    "pending overflow": ("libm.feraiseexcept(0x08); libm.feenableexcept(0x08)", "target", "1/3", "huge"),
+    "refused repr": ("libm.feenableexcept(0x01)", "refused", "sNaN"),
+    # The values after the hook are read as in the default environment.
+    "__float__ hook": ("", "target", "hook", "1/3", "sNaN"),
+    # The repr of a signalling NaN whose __float__ left traps enabled.
+    "__float__ hook refused": ("", "target", "refusing hook"),
+}
+
+
+@pytest.mark.skipif(np.finfo(np.longdouble).nmant != 63, reason="long double is not the x87 80-bit format")
+@pytest.mark.parametrize("case", X87_CASES.values(), ids=X87_CASES.keys())
+def test_long_double_map_values_under_the_callers_x87_settings(case):
+    run = subprocess.run([sys.executable, "-c", X87, *case], capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, f"exit status {run.returncode} (-8: SIGFPE) {run.stderr}"
+    default, outcome, before, after = json.loads(run.stdout)
+    assert outcome == default
+    # A refused value ends the call with the TypeError that shows it.
+    assert isinstance(default, str) == (case[1] == "refused" or "refusing hook" in case)
+    assert not isinstance(default, str) or default.startswith("TypeError: scalar_map ")
+    assert [hex(w) for w in after] == [hex(w) for w in before]  # x87 control, x87 status, MXCSR
