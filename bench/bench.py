@@ -16,9 +16,31 @@ Rows with a goal end in "ok" or "MISSES <=goal" (">=goal" where more is
 better); the last lines count the goals met and list the ones missed. The
 script exits 0 either way.
 
-    python bench/bench.py                 # full run (a few minutes)
+    python bench/bench.py                 # full run (several minutes; pairs alone 2-4)
     python bench/bench.py --quick         # seconds-long smoke run
     python bench/bench.py --only threads  # one section (repeatable, or a,b)
+    python bench/bench.py --only pairs --pairs-sizes 10000,200000 --pairs-parts astype,modes
+
+The "pairs" section covers all 121 (source, target) pairs at each of
+--pairs-sizes (default 10^4, 2*10^5 and 10^7; --quick: 10^4), for the kernel
+variant the process runs (PLINDRA_KERNEL_VARIANT=x86-64-v3 forces the AVX2
+kernels). Its parts (--pairs-parts, default all):
+    astype  cast_array (nearest-even, clamp) vs arr.astype(D); goal <=1.3,
+            <=1.05 from 10^7 elements on
+    map     a one-entry scalar map ({nan: 0} for float sources, {0: 1} for
+            integer ones; seldom or never matching the data) vs no map;
+            goal <=1.5
+    modes   each other rounding mode vs nearest-even on the same data;
+            goal <=1.3, and <=1.15 for the directed modes to float32 and
+            float64 (one hardware conversion in nearest-even, or exact)
+    ties    the same on data made only of ties of the target (k + 0.5, or
+            halfway between two adjacent floats); pairs that never round
+            (integer -> integer, float -> a float as wide or wider, integers
+            a target holds exactly) have none and are left out
+    into    cast_array_into vs np.copyto into a resident output at 10^7
+            (--quick: 10^4) for four pairs; goal <=1.05
+Each part prints its worst rows and how many rows miss the goal; that count
+is one goal of the summary, missed when any row misses.
 
 For the thread measurements give the process at least four cores, e.g.
 `taskset -c 0,1,2,3 python bench/bench.py --only threads`.
@@ -70,8 +92,15 @@ MODE_PAIRS = [
 ]
 ROUNDING = ["nearest-even", "towards-zero", "towards-positive", "towards-negative", "nearest-away"]
 THREADS = 4
+DTYPES = ["int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64", "float16", "float32", "float64"]
+ALL_PAIRS = [(s, d) for s in DTYPES for d in DTYPES]
+ALL_PAIRS_INTO = [("float64", "uint8", 1.05), ("float32", "int16", 1.05), ("float64", "int32", 1.05),
+                  ("int64", "int32", 1.05)]
+PAIRS_PARTS = ["astype", "map", "modes", "ties", "into"]
+WORST_ROWS = 8
 
-SECTIONS = ["astype", "into", "numpy", "pyarrow", "floor", "modes", "threads", "dask", "per-call", "memory"]
+SECTIONS = ["astype", "into", "numpy", "pyarrow", "floor", "modes", "threads", "dask", "per-call", "memory",
+            "pairs"]
 
 
 # --------------------------------------------------------------------------
@@ -137,29 +166,68 @@ class Ratio:
         self.q1, self.q3 = q[0], q[2]
 
 
+def meets(value: float, goal: float, at_least: bool = False) -> bool:
+    value = round(value, 2)  # judged as printed
+    return value >= goal if at_least else value <= goal
+
+
 class Goals:
     def __init__(self):
         self.met: list[str] = []
         self.missed: list[str] = []
 
     def check(self, name: str, value: float, goal: float, at_least: bool = False) -> str:
-        value = round(value, 2)  # judged as printed
-        ok = value >= goal if at_least else value <= goal
+        ok = meets(value, goal, at_least)
         (self.met if ok else self.missed).append(f"{name}: {value:.2f} (goal {'≥' if at_least else '≤'}{goal})")
-        return "ok" if ok else f"MISSES {'≥' if at_least else '≤'}{goal}"
+        return mark(ok, goal, at_least)
+
+
+def mark(ok: bool, goal: float, at_least: bool = False) -> str:
+    return "ok" if ok else f"MISSES {'≥' if at_least else '≤'}{goal}"
 
 
 GOALS = Goals()
 
 
 def row(label: str, value, goal: float | None = None, *, at_least: bool = False,
-        section: str = "", unit: str = "x", note: str = "") -> None:
+        section: str = "", unit: str = "x", note: str = "", count: bool = True) -> None:
+    """One printed row; with a goal, judged and (when `count`) counted in GOALS."""
     if isinstance(value, Ratio):
         ratio, spread = value.median, f"[{value.q1:.2f}-{value.q3:.2f}]"
     else:
         ratio, spread = value, ""
-    mark = "" if goal is None else GOALS.check(f"{section}{label}", ratio, goal, at_least)
-    print(f"  {label:<56} {ratio:6.2f}{unit} {spread:<12} {mark}{note}".rstrip())
+    if goal is None:
+        judged = ""
+    elif count:
+        judged = GOALS.check(f"{section}{label}", ratio, goal, at_least)
+    else:
+        judged = mark(meets(ratio, goal, at_least), goal, at_least)
+    print(f"  {label:<56} {ratio:6.2f}{unit} {spread:<12} {judged}{note}".rstrip())
+
+
+class Tally:
+    """The ratios of one measurement over many pairs: printed as its worst
+    rows and a count of the rows that miss `goal`, which is one goal in
+    GOALS (met when no row misses)."""
+
+    def __init__(self, title: str, goal: float, what: str = "pairs"):
+        self.title, self.goal, self.what = title, goal, what
+        self.ratios: dict[str, Ratio] = {}
+        self.seconds = 0.0
+
+    def report(self, derived: bool = False) -> None:
+        if not self.ratios:
+            return
+        took = "from the runs above" if derived else f"{self.seconds:.1f} s"
+        print(f"\n {self.title}  ({len(self.ratios)} {self.what}, {took}); worst {WORST_ROWS}:")
+        ranked = sorted(self.ratios.items(), key=lambda kv: -kv[1].median)
+        for label, ratio in ranked[:WORST_ROWS]:
+            row(label, ratio, self.goal, count=False)
+        missed = [f"{label} {ratio.median:.2f}" for label, ratio in ranked if not meets(ratio.median, self.goal)]
+        line = f"{len(missed)} of {len(self.ratios)} {self.what} miss ≤{self.goal}"
+        listed = ", ".join(missed[:12]) + (f", and {len(missed) - 12} more" if len(missed) > 12 else "")
+        print(f"  {line}" + (f" (worst: {', '.join(missed[:4])})" if missed else ""))
+        (GOALS.missed if missed else GOALS.met).append(f"{self.title}: {line}" + (f" ({listed})" if missed else ""))
 
 
 # --------------------------------------------------------------------------
@@ -185,6 +253,40 @@ def sample(src: str, dst: str, n: int, rng: np.random.Generator) -> np.ndarray:
             return rng.integers(info.min, info.max, n, endpoint=True, dtype=s)
         return rng.integers(max(info.min, -60000), min(info.max, 60000), n, endpoint=True).astype(s)
     return rng.uniform(-60000.0, 60000.0, n).astype(s)
+
+
+def ties(src: str, dst: str, n: int, rng: np.random.Generator) -> np.ndarray | None:
+    """Values that each lie exactly halfway between two adjacent values of
+    `dst`, within its range, so that every rounding mode has a tie to break
+    (and they convert without error under clamp); None for a pair that never
+    rounds: integer -> integer, a float to a float as wide or wider, and
+    integers that `dst` holds exactly."""
+    s, d = np.dtype(src), np.dtype(dst)
+    if d.kind in "iu":
+        if s.kind in "iu":
+            return None
+        info = np.iinfo(d)
+        bound = 1023 if s == np.float16 else 60000  # k + 0.5 is exact in float16 below 2^10
+        k = rng.integers(max(info.min, -bound), min(info.max, bound), n)  # so k + 1 fits too
+        return (k + 0.5).astype(s)
+    if s.kind == "f":
+        if s.itemsize <= d.itemsize:
+            return None
+        x = rng.uniform(-60000.0, 60000.0, n).astype(d)
+        above = np.nextafter(x, d.type(np.inf))
+        return ((x.astype(np.float64) + above.astype(np.float64)) / 2).astype(s)  # exact in `s`
+    # integer -> float with p significand bits: (2m + 1) * 2^(e - p) for m in [2^(p-1), 2^p),
+    # halfway between m * 2^(e-p+1) and (m + 1) * 2^(e-p+1), below 2^(e+1) (2049, 2^24 + 1, 2^53 + 1, ...)
+    p = np.finfo(d).nmant + 1
+    top = np.iinfo(s).bits - (s.kind == "i") - 1  # 2^(top+1) - 1 fits in the source
+    if d == np.float16:
+        top = min(top, 14)  # the upper neighbour, up to 2^15, stays finite
+    if top < p:
+        return None
+    e = rng.integers(p, top, n, endpoint=True).astype(np.uint64)
+    m = rng.integers(2 ** (p - 1), 2**p, n, dtype=np.uint64)
+    v = ((2 * m + 1) << (e - np.uint64(p))).astype(s)
+    return np.where(rng.random(n) < 0.5, -v, v) if s.kind == "i" else v
 
 
 def cast(arr, dst, rounding="nearest-even", oor="clamp", smap=None):
@@ -254,6 +356,14 @@ def usable_cpus() -> int:
         return os.cpu_count() or 1
 
 
+def kernel_variant() -> str:
+    """The kernel variant this process runs and how that is known."""
+    forced = os.environ.get("PLINDRA_KERNEL_VARIANT")
+    if forced:
+        return f"{forced}, forced by PLINDRA_KERNEL_VARIANT"
+    return f"{supported_variants()[-1]}, inferred from the CPU's flags"
+
+
 def environment(quick: bool) -> None:
     variants = supported_variants()
     print(f"CPU: {cpu_model()}; {os.cpu_count()} cores, {usable_cpus()} usable by this process")
@@ -292,11 +402,11 @@ def vs_astype(sizes, quick, rng):
             0.9 if n >= 1_000_000 else None, section=f"astype n={n:,}: ")
 
 
-def into_vs_copyto(n, quick, rng):
+def into_vs_copyto(n, quick, rng, pairs=INTO_PAIRS, section="into: "):
     print(f"\ncast_array_into(a, out) vs np.copyto(out, a, casting='unsafe'), out resident  (n = {n:,})")
     r, inner = repeats_for(n, quick), inner_for(n)
     into = _plindra.cast_array_into
-    for src, dst, goal in INTO_PAIRS:
+    for src, dst, goal in pairs:
         a = sample(src, dst, n, rng)
         out = np.empty(n, dst)
         out.fill(1)  # fault the pages in before timing
@@ -309,7 +419,7 @@ def into_vs_copyto(n, quick, rng):
 
         t_p, t_c = paired([p, c], r, inner)
         label = f"{src} -> {dst}" + ("" if goal else "  (reference)")
-        row(label, Ratio(t_p, t_c), goal, section="into: ")
+        row(label, Ratio(t_p, t_c), goal, section=section)
 
 
 def numpy_composition(n, quick, rng):
@@ -508,6 +618,76 @@ def peak_memory(n, rng):
         del out
 
 
+def pair_repeats(n: int, quick: bool) -> int:
+    if quick:
+        return 5
+    if n <= 10_000:
+        return 61
+    return 41 if n <= 1_000_000 else 7
+
+
+def time_rows(tally: Tally, fns, labels, r: int, inner: int) -> None:
+    """Times fns[0] (the baseline) and the others, paired; adds a row
+    fns[i] / fns[0] under labels[i - 1]."""
+    t0 = time.perf_counter()
+    times = paired(fns, r, inner)
+    tally.seconds += time.perf_counter() - t0
+    for label, t in zip(labels, times[1:], strict=True):
+        tally.ratios[label] = Ratio(t, times[0])
+
+
+def time_modes(whole: Tally, tight: Tally, a, src, dst, r, inner) -> None:
+    """Every other rounding mode vs nearest-even; the directed modes to
+    float32 and float64 (one hardware conversion, or exact) go to `tight`
+    as well."""
+    labels = [f"{src} -> {dst} {m}" for m in ROUNDING[1:]]
+    time_rows(whole, [caller(a, dst, rounding=m) for m in ROUNDING], labels, r, inner)
+    if dst in ("float32", "float64"):
+        tight.ratios.update((k, whole.ratios[k]) for k in labels if "towards-" in k)
+
+
+def all_pairs(sizes, parts, quick, rng):
+    print(f"\nall {len(ALL_PAIRS)} pairs; kernel variant {kernel_variant()}")
+    for n in sizes:
+        r, inner = pair_repeats(n, quick), inner_for(n)
+        at = f"pairs n={n:,}"
+        print(f"\n n = {n:,}: {r} repetitions{f' of {inner} calls' if inner > 1 else ''} per row; "
+              "nearest-even, clamp unless said")
+        sys.stdout.flush()
+        astype = Tally(f"{at} cast_array / astype", 1.05 if n >= 10_000_000 else 1.3)
+        smap = Tally(f"{at} one-entry map / no map", 1.5)
+        tallies = {}
+        for data in ("random", "ties"):
+            tallies[data] = (Tally(f"{at} {data} data: rounding mode / nearest-even", 1.3, "pair-mode rows"),
+                             Tally(f"{at} {data} data: towards-* / nearest-even, to float32/float64", 1.15,
+                                   "pair-mode rows"))
+
+        for src, dst in ALL_PAIRS:
+            label = f"{src} -> {dst}"
+            a = sample(src, dst, n, rng)
+            if "astype" in parts:
+                time_rows(astype, [astyper(a, dst), caller(a, dst)], [label], r, inner)
+            if "map" in parts:
+                entry = {float("nan"): 0} if np.dtype(src).kind == "f" else {0: 1}
+                time_rows(smap, [caller(a, dst), caller(a, dst, smap=entry)], [label], r, inner)
+            if "modes" in parts:
+                time_modes(*tallies["random"], a, src, dst, r, inner)
+            del a
+            t = ties(src, dst, n, rng) if "ties" in parts else None
+            if t is not None:
+                time_modes(*tallies["ties"], t, src, dst, r, inner)
+            del t
+        astype.report()
+        smap.report()
+        for whole, tight in tallies.values():
+            whole.report()
+            tight.report(derived=True)
+    if "into" in parts:
+        t0 = time.perf_counter()
+        into_vs_copyto(10_000 if quick else 10_000_000, quick, rng, ALL_PAIRS_INTO, "pairs into: ")
+        print(f"  ({time.perf_counter() - t0:.1f} s)")
+
+
 # --------------------------------------------------------------------------
 
 def summary(elapsed: float) -> None:
@@ -522,6 +702,10 @@ def main():
     ap.add_argument("--quick", action="store_true", help="seconds-long smoke run")
     ap.add_argument("--only", action="append", metavar="SECTION",
                     help=f"run only these sections (repeatable or comma-separated): {', '.join(SECTIONS)}")
+    ap.add_argument("--pairs-sizes", metavar="N,N,...",
+                    help="array sizes of the pairs section (default 10000,200000,10000000; --quick: 10000)")
+    ap.add_argument("--pairs-parts", metavar="PART,...",
+                    help=f"parts of the pairs section to run (default all): {', '.join(PAIRS_PARTS)}")
     args = ap.parse_args()
     only = set()
     for item in args.only or []:
@@ -530,6 +714,15 @@ def main():
     if unknown:
         ap.error(f"unknown section(s) {', '.join(sorted(unknown))}; choose from {', '.join(SECTIONS)}")
     wanted = lambda name: not only or name in only
+    try:
+        pair_sizes = [int(x) for x in (args.pairs_sizes or ("10000" if args.quick else "10000,200000,10000000"))
+                      .replace("_", "").split(",") if x.strip()]
+    except ValueError:
+        ap.error(f"--pairs-sizes takes comma-separated integers, not {args.pairs_sizes!r}")
+    pair_parts = {x.strip() for x in (args.pairs_parts or ",".join(PAIRS_PARTS)).split(",") if x.strip()}
+    if pair_parts - set(PAIRS_PARTS):
+        ap.error(f"unknown pairs part(s) {', '.join(sorted(pair_parts - set(PAIRS_PARTS)))}; "
+                 f"choose from {', '.join(PAIRS_PARTS)}")
 
     rng = np.random.default_rng(12345)
     quick = args.quick
@@ -557,6 +750,8 @@ def main():
         per_call(quick)
     if wanted("memory"):
         peak_memory(big, rng)
+    if wanted("pairs"):
+        all_pairs(pair_sizes, pair_parts, quick, rng)
     summary(time.perf_counter() - start)
     sys.stdout.flush()
 
