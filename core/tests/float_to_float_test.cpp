@@ -120,6 +120,50 @@ TEST_P(FloatToFloat, CallersEnvironmentIsNeitherUsedNorLost) {
   });
 }
 
+// Ties, the largest finite values and their overflow thresholds, subnormal
+// results and signed zeros at every lane position and in the tail, in
+// clamp and error mode (a value past the range fails at its own index).
+template <class S, class D>
+void check_every_lane(const std::vector<S>& values) {
+  for (S v : values) {
+    for (RM m : kModes) {
+      for (OR o : {AB, CL}) {
+        for (std::size_t len : {1, 3, 4, 5, 8, 9, 16, 19}) {
+          for (std::size_t pos = 0; pos < len; ++pos) {
+            std::vector<S> src(len, S(1.5));
+            src[pos] = v;
+            check_run(src, cfg<S, D>(m, o), len);
+            std::vector<D> dst(len);
+            if (!convert_slice<S, D>(std::span<const S>(src), std::span<D>(dst), cfg<S, D>(m, o))) {
+              ASSERT_EQ(show(dst[pos]), expected<D>(v, m, o)) << show(v) << " mode " << int(m) << " at " << pos;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_P(FloatToFloat, EveryLaneAndTheTail) {
+  std::vector<float> to_half{2049.0f,  2051.0f,    0.5f + 0x1p-11f, 65504.0f,  65519.0f, 65520.0f,    65536.0f,
+                             0x1p-25f, 0x1.8p-24f, 0x1p-26f,        0x1p-149f, 0.0f,     float(kInf), float(kNaN)};
+  std::vector<double> to_single{1.0 + 0x1p-24,
+                                1.0 + 0x1.8p-23,
+                                0x1.fffffep127,
+                                0x1.fffffefffffffp127,
+                                0x1.ffffffp127,
+                                0x1p-150,
+                                0x1.8p-149,
+                                0x1p-160,
+                                0.0,
+                                kInf,
+                                kNaN};
+  for (std::size_t i = 0, n = to_half.size(); i < n; ++i) to_half.push_back(-to_half[i]);
+  for (std::size_t i = 0, n = to_single.size(); i < n; ++i) to_single.push_back(-to_single[i]);
+  check_every_lane<float, f16>(to_half);
+  check_every_lane<double, f32>(to_single);
+}
+
 TEST_P(FloatToFloat, EdgeCases) {
   const std::string e39 = range_msg("1" + std::string(39, '0'), "-" + kMax32, kMax32);
   const std::string e70k = range_msg("70000", "-" + kMax16, kMax16);

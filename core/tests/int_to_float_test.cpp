@@ -62,6 +62,60 @@ TEST_P(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
   });
 }
 
+// Each value at every lane position of a vector block and in the tail, among
+// neighbours that round differently: ties and the limits of exactness (2048,
+// 2^24, 2^53), float16's largest finite value and its overflow threshold, and
+// the top of each type.
+TEST_P(IntToFloat, EveryLaneAndTheTail) {
+  const i128 values[] = {0,
+                         1,
+                         2047,
+                         2049,
+                         65504,
+                         65519,
+                         65520,
+                         65535,
+                         (1 << 24) - 1,
+                         (1 << 24) + 1,
+                         (1 << 25) + 2,
+                         (1 << 25) + 6,
+                         (i128(1) << 31) - 64,
+                         (i128(1) << 31) - 1,
+                         (i128(1) << 53) + 1,
+                         (i128(1) << 54) + 2,
+                         (i128(1) << 63) - 512,
+                         (i128(1) << 64) - 1024,
+                         (i128(1) << 64) - 1};
+  for_each_int([&](auto s) {
+    using S = decltype(s);
+    using L = std::numeric_limits<S>;
+    auto check = [&](auto d) {
+      using D = decltype(d);
+      for (i128 v : values) {
+        for (i128 x : {v, -v}) {
+          if (x < L::min() || x > L::max()) continue;
+          for (RM m : kModes) {
+            for (std::size_t len : {1, 7, 8, 9, 16, 19}) {
+              for (std::size_t pos = 0; pos < len; ++pos) {
+                std::vector<S> src(len, static_cast<S>(3));
+                src[pos] = static_cast<S>(x);
+                std::vector<D> dst(len);
+                ASSERT_FALSE((convert_slice<S, D>(std::span<const S>(src), std::span<D>(dst), cfg<S, D>(m, CL))));
+                ASSERT_EQ(show(dst[pos]), show(reference<D>(x, m)))
+                    << show(src[pos]) << " mode " << int(m) << " at " << pos << " of " << len;
+                if (len > 1) {
+                  ASSERT_EQ(show(dst[len - 1 - (pos == len - 1)]), show(reference<D>(3, m))) << "neighbour";
+                }
+              }
+            }
+          }
+        }
+      }
+    };
+    for_each_element<FloatTypes>(check);
+  });
+}
+
 TEST_P(IntToFloat, EdgeCases) {
   const i64 p53 = i64(1) << 53, p60 = i64(1) << 60;
   const u64 umax = ~u64(0);
