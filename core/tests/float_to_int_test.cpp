@@ -312,5 +312,77 @@ TEST_P(FloatToInt, BlockBoundaries) {
   check_blocks<f16, i16>({f16(1.5), f16(32752), f16(-32768)}, f16(32768), cfg<f16, i16>(NE, AB));
 }
 
+// Each boundary of the vector code at every lane position and in the tail,
+// among ordinary neighbours, against the element-by-element result: the
+// limits of the 2^32 split and of exactness (2^51, 2^52, 2^53, with ties on
+// both sides), signed zeros, the largest floats below 2^63 and 2^64, values
+// just past each target's range, NaN and infinities.
+template <class S>
+void check_every_lane() {
+  const double values[] = {0.0,
+                           -0.0,
+                           0.5,
+                           0x1p51 - 0.5,
+                           0x1p51 + 0.5,
+                           0x1p51 + 1.5,
+                           0x1p52 - 0.5,
+                           0x1p52 - 1.5,
+                           0x1p52 + 1,
+                           0x1p53 - 1,
+                           0x1p53 + 2,
+                           0x1p63 - 1024,
+                           0x1p63 - 0x1p39,
+                           0x1p63,
+                           0x1p64 - 2048,
+                           0x1p64 - 0x1p40,
+                           0x1p64,
+                           0x1p31 - 128,
+                           0x1p31 - 0.5,
+                           0x1p31,
+                           0x1p32 - 256,
+                           0x1p32 - 0.5,
+                           0x1p32,
+                           127.5,
+                           128,
+                           255.5,
+                           256,
+                           32767.5,
+                           32768,
+                           65535.5,
+                           65536,
+                           -128.5,
+                           -129,
+                           -32768.5,
+                           -32769,
+                           -0x1p31 - 0.5,
+                           -0x1p31 - 1,
+                           kInf,
+                           kNaN};
+  for_each_int([&](auto d) {
+    using D = decltype(d);
+    for (double v : values) {
+      for (double x : {v, -v}) {
+        for (RM m : kModes) {
+          for (OR o : kRanges) {
+            for (std::size_t len : {1, 7, 8, 9, 16, 19}) {
+              for (std::size_t pos = 0; pos < len; ++pos) {
+                std::vector<S> src(len, static_cast<S>(3.25));
+                src[pos] = static_cast<S>(x);
+                check_run(src, cfg<S, D>(m, o), len);
+              }
+            }
+          }
+        }
+      }
+    }
+  });
+}
+
+TEST_P(FloatToInt, EveryLaneAndTheTail) {
+  check_every_lane<double>();
+  check_every_lane<float>();
+  check_every_lane<f16>();
+}
+
 }  // namespace
 }  // namespace plindra_test
