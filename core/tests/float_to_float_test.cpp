@@ -128,7 +128,7 @@ void check_every_lane(const std::vector<S>& values) {
   for (S v : values) {
     for (RM m : kModes) {
       for (OR o : {AB, CL}) {
-        for (std::size_t len : {1, 3, 4, 5, 8, 9, 16, 19}) {
+        for (std::size_t len : {1, 3, 4, 5, 8, 9, 16, 19, 32, 35}) {
           for (std::size_t pos = 0; pos < len; ++pos) {
             std::vector<S> src(len, S(1.5));
             src[pos] = v;
@@ -152,16 +152,29 @@ TEST_P(FloatToFloat, EveryLaneAndTheTail) {
                                 0x1.fffffep127,
                                 0x1.fffffefffffffp127,
                                 0x1.ffffffp127,
+                                0x1.ffffe9p127,
+                                0x1.fffffp127,
+                                0x1p-126 + 0x1p-150,
+                                0x1p-126,
+                                0x1.fffffep-127,
+                                0x1.7p-140,
                                 0x1p-150,
+                                0x1.fffffp-151,
                                 0x1.8p-149,
                                 0x1p-160,
                                 0.0,
                                 kInf,
-                                kNaN};
+                                kNaN,
+                                std::bit_cast<double>(~std::uint64_t(0) >> 1)};
+  // float64 to float16 rounds to odd on the way: values float32 does not hold.
+  std::vector<double> double_to_half{65519.998046875, 1.0 + 0x1p-11 + 0x1p-40, 0x1p-25 + 0x1p-60, 1e39};
+  for (float v : to_half) double_to_half.push_back(v);
   for (std::size_t i = 0, n = to_half.size(); i < n; ++i) to_half.push_back(-to_half[i]);
   for (std::size_t i = 0, n = to_single.size(); i < n; ++i) to_single.push_back(-to_single[i]);
+  for (std::size_t i = 0, n = double_to_half.size(); i < n; ++i) double_to_half.push_back(-double_to_half[i]);
   check_every_lane<float, f16>(to_half);
   check_every_lane<double, f32>(to_single);
+  check_every_lane<double, f16>(double_to_half);
 }
 
 TEST_P(FloatToFloat, EdgeCases) {

@@ -83,7 +83,10 @@ TEST_P(IntToFloat, EveryLaneAndTheTail) {
                          (i128(1) << 31) - 1,
                          (i128(1) << 53) + 1,
                          (i128(1) << 54) + 2,
+                         (i128(1) << 62) + 512,
                          (i128(1) << 63) - 512,
+                         (i128(1) << 63) + 1024,
+                         (i128(1) << 64) - (i128(1) << 39),
                          (i128(1) << 64) - 1024,
                          (i128(1) << 64) - 1};
   for_each_int([&](auto s) {
@@ -95,7 +98,7 @@ TEST_P(IntToFloat, EveryLaneAndTheTail) {
         for (i128 x : {v, -v}) {
           if (x < L::min() || x > L::max()) continue;
           for (RM m : kModes) {
-            for (std::size_t len : {1, 7, 8, 9, 16, 19}) {
+            for (std::size_t len : {1, 7, 8, 9, 16, 19, 32, 35}) {
               for (std::size_t pos = 0; pos < len; ++pos) {
                 std::vector<S> src(len, static_cast<S>(3));
                 src[pos] = static_cast<S>(x);
