@@ -1,0 +1,115 @@
+"""A one-entry scalar map next to each kind of conversion: identity pairs,
+integer narrowing with keys at and around the target's bounds, float keys."""
+import itertools
+
+import numpy as np
+import pytest
+
+import _plindra
+
+INTS = ["int8", "uint8", "int16", "uint16", "int32", "uint32", "int64", "uint64"]
+MODES = ["clamp", "wrap", None]  # None: out-of-range values are an error
+
+
+def int_range(dtype):
+    info = np.iinfo(dtype)
+    return int(info.min), int(info.max)
+
+
+def narrowing_pairs():
+    for s, d in itertools.product(INTS, INTS):
+        if np.dtype(d).itemsize <= np.dtype(s).itemsize:
+            yield s, d
+
+
+def convert(x, d, mode):
+    lo, hi = int_range(d)
+    if lo <= x <= hi:
+        return x
+    if mode == "clamp":
+        return min(max(x, lo), hi)
+    span = hi - lo + 1
+    return (x - lo) % span + lo
+
+
+def both_calls(arr, d, mode, entries):
+    """cast_array and cast_array_into (which stages its blocks) on the same input."""
+    kw = dict(rounding_mode="nearest-even", out_of_range_mode=mode, scalar_map_entries=entries)
+    got = _plindra.cast_array(arr, target_dtype=d, **kw)
+    out = np.zeros(arr.shape, d)
+    _plindra.cast_array_into(arr, out, **kw)
+    return got, out
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("s,d", list(narrowing_pairs()))
+def test_integer_key_at_and_around_the_bounds(s, d, mode):
+    slo, shi = int_range(s)
+    dlo, dhi = int_range(d)
+    edges = {slo, shi, dlo - 1, dlo, dlo + 1, dhi - 1, dhi, dhi + 1, 0, 1, -1}
+    values = sorted(v for v in edges if slo <= v <= shi)
+    for key in values:
+        target = dlo + 5 if key != dlo + 5 else dlo + 6
+        pool = values if mode is not None else [v for v in values if dlo <= v <= dhi or v == key]
+        # Every value at several lane positions, over more than one block.
+        xs = [pool[(i * 7 + i // len(pool)) % len(pool)] for i in range(600)]
+        arr = np.array(xs, dtype=s)
+        expected = np.array([target if x == key else convert(x, d, mode) for x in xs], dtype=d)
+        for got in both_calls(arr, d, mode, {key: target}):
+            np.testing.assert_array_equal(got, expected, err_msg=f"key {key}")
+
+
+@pytest.mark.parametrize("mode", ["clamp", None])
+@pytest.mark.parametrize("s,d", [("int16", "uint8"), ("int32", "int8"), ("uint32", "uint16"), ("int8", "uint8")])
+def test_integer_key_failure_leaves_the_rest(s, d, mode):
+    dlo, dhi = int_range(d)
+    arr = np.full(700, dlo + 1, dtype=s)
+    arr[::3] = 0
+    bad = dhi + 1 if dhi + 1 <= int_range(s)[1] else dlo - 1
+    arr[450] = bad
+    out = np.full(700, 7, dtype=d)
+    kw = dict(rounding_mode="nearest-even", out_of_range_mode=mode, scalar_map_entries={0: dhi})
+    expected = np.where(arr == 0, dhi, np.clip(arr, dlo, dhi)).astype(d)
+    if mode is None:
+        with pytest.raises(ValueError):
+            _plindra.cast_array_into(arr, out, **kw)
+        np.testing.assert_array_equal(out[:450], expected[:450])
+        assert (out[450:] == 7).all()
+    else:
+        _plindra.cast_array_into(arr, out, **kw)
+        np.testing.assert_array_equal(out, expected)
+
+
+NAN_BITS = {"float16": [0x7C01, 0x7E00, 0xFE00, 0xFFFF], "float32": [0x7F800001, 0x7FC00000, 0xFFC00000],
+            "float64": [0x7FF0000000000001, 0x7FF8000000000000, 0xFFF8000000000000]}
+UINT = {"float16": np.uint16, "float32": np.uint32, "float64": np.uint64}
+
+
+@pytest.mark.parametrize("key", ["nan", 0.0, -0.0, "inf", 1.5])
+@pytest.mark.parametrize("f", ["float16", "float32", "float64"])
+def test_float_identity_is_a_masked_copy(f, key):
+    key = float(key) if isinstance(key, str) else key
+    u = UINT[f]
+    one = np.array([1.0], f).view(u)[0]
+    specials = [np.array([v], f).view(u)[0] for v in (0.0, -0.0, np.inf, -np.inf, 1.5, -1.5, 65504.0, 2.0**-24)]
+    pool = [int(b) for b in specials] + NAN_BITS[f] + [int(np.array([np.nan], f).view(u)[0]) ^ 1]
+    bits = np.array([pool[(i * 5) % len(pool)] for i in range(530)], dtype=u)
+    arr = bits.view(f)
+    with np.errstate(invalid="ignore"):
+        x = arr.astype(np.float64)
+    hit = np.isnan(x) if np.isnan(key) else x == key
+    expected = np.where(hit, one, bits)
+    for got in both_calls(arr, f, None, {key: 1.0}):
+        np.testing.assert_array_equal(got.view(u), expected)
+
+
+@pytest.mark.parametrize("t", INTS)
+def test_integer_identity_is_a_masked_copy(t):
+    lo, hi = int_range(t)
+    rng = np.random.default_rng(3)
+    for key, target in [(lo, hi), (hi, lo), (0, 1), (lo + 1, lo)]:
+        arr = rng.integers(lo, hi, 517, dtype=t, endpoint=True)
+        arr[::4] = key
+        expected = np.where(arr == key, np.array(target, t), arr)
+        for got in both_calls(arr, t, None, {key: target}):
+            np.testing.assert_array_equal(got, expected)
