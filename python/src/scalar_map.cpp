@@ -180,7 +180,16 @@ class Builder {
   // and no setting of the caller's changes the value read. The conversion's
   // own Python code may change the settings; the repr gets the library's
   // again.
+  //
+  // Exact ints and floats run no Python code and read no setting (narrowing
+  // sets its own): they skip the scope, whose save and restore of the whole
+  // environment would cost a one-entry map more than its kernel work on a
+  // small array. A refused one is read again, and shown, under the scope.
   static bool read(ValueReader reader, PyObject* value, unsigned char* slot, const char* side, const char* dtype) {
+    if (PyLong_CheckExact(value) || PyFloat_CheckExact(value)) {
+      if (reader(value, slot)) return true;
+      PyErr_Clear();
+    }
     WholeFloatEnvironmentScope own;
     if (reader(value, slot)) return true;
     own.reset();
