@@ -316,12 +316,19 @@ TEST_P(FloatToInt, BlockBoundaries) {
 // among ordinary neighbours, against the element-by-element result: the
 // limits of the 2^32 split and of exactness (2^51, 2^52, 2^53, with ties on
 // both sides), signed zeros, the largest floats below 2^63 and 2^64, values
-// just past each target's range, NaN and infinities.
+// just past each target's range, NaN and infinities; arrays long enough for
+// the 32-element steps of 8-bit targets.
 template <class S>
 void check_every_lane() {
   const double values[] = {0.0,
                            -0.0,
                            0.5,
+                           0.5 - 0x1p-25,
+                           1.5,
+                           2.5,
+                           0x1p30 - 64,
+                           0x1p30,
+                           0x1p30 + 128,
                            0x1p51 - 0.5,
                            0x1p51 + 0.5,
                            0x1p51 + 1.5,
@@ -364,7 +371,7 @@ void check_every_lane() {
       for (double x : {v, -v}) {
         for (RM m : kModes) {
           for (OR o : kRanges) {
-            for (std::size_t len : {1, 7, 8, 9, 16, 19}) {
+            for (std::size_t len : {1, 7, 8, 9, 16, 19, 32, 35}) {
               for (std::size_t pos = 0; pos < len; ++pos) {
                 std::vector<S> src(len, static_cast<S>(3.25));
                 src[pos] = static_cast<S>(x);

@@ -113,3 +113,37 @@ def test_integer_identity_is_a_masked_copy(t):
         expected = np.where(arr == key, np.array(target, t), arr)
         for got in both_calls(arr, t, None, {key: target}):
             np.testing.assert_array_equal(got, expected)
+
+
+HALF_SOURCES = ["int16", "uint16", "int32", "uint32", "int64", "uint64"]
+
+
+def half_keys(s):
+    """Keys below 2^24 (compared as float32) and beyond (compared exactly)."""
+    lo, hi = int_range(s)
+    keys = [0, 1, 2049, hi]
+    if hi > 1 << 24:
+        keys += [(1 << 24) - 1, 1 << 24, (1 << 24) + 1]
+    if lo < 0:
+        keys += [-1, lo]
+    return keys
+
+
+@pytest.mark.parametrize("rounding", ["nearest-even", "towards-zero", "nearest-away"])
+@pytest.mark.parametrize("s", HALF_SOURCES)
+def test_integer_key_to_float16(s, rounding):
+    """The key at every lane of a vector and in the tail, among neighbours
+    that float32 cannot tell from it (beyond 2^24 they load as 2^24)."""
+    lo, hi = int_range(s)
+    for key, target in itertools.product(half_keys(s), [7.0, -0.0, float("nan"), float("inf")]):
+        near = [v for v in (key - 1, key + 1, 1 << 24, (1 << 24) + 1, hi, lo) if lo <= v <= hi and v != key]
+        for length in (17, 40):
+            base = np.array([near[i % len(near)] for i in range(length)], dtype=s)
+            for pos in range(length):
+                arr = base.copy()
+                arr[pos] = key
+                kw = dict(rounding_mode=rounding, out_of_range_mode="clamp")
+                want = _plindra.cast_array(arr, target_dtype="float16", **kw)
+                want[pos] = target
+                got = _plindra.cast_array(arr, target_dtype="float16", scalar_map_entries={key: target}, **kw)
+                assert got.view(np.uint16).tolist() == want.view(np.uint16).tolist(), (key, target, pos)
