@@ -20,7 +20,7 @@ SETTINGS = settings(
     deadline=None,
     derandomize=bool(os.environ.get("CI")),
     database=None if os.environ.get("CI") else settings.default.database,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much],
 )
 INF, NAN = math.inf, math.nan
 
