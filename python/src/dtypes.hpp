@@ -146,11 +146,42 @@ PyArray_Descr* native_descr() noexcept {
   return reinterpret_cast<PyArray_Descr*>(cache.get());
 }
 
-// True when `descr` describes T in native byte order.
+// The other C integer type number of T's width and signedness (NPY_LONG
+// beside NPY_LONGLONG for 64 bits on LP64), or -1: NumPy's default 64-bit
+// integer arrays carry that one.
+template <class T>
+constexpr int alias_type_num() noexcept {
+  for (const auto& c : dtype_detail::kCIntegers) {
+    if (c.type_num == NumpyType<T>::type_num || !morvith_plindra::is_int_v<T>) continue;
+    if (c.int_bits == morvith_plindra::ElementTraits<T>::bits &&
+        c.is_signed == morvith_plindra::ElementTraits<T>::is_signed)
+      return c.type_num;
+  }
+  return -1;
+}
+
+// Native descriptor of alias_type_num<T>() (borrowed, cached), or null.
+template <class T>
+PyArray_Descr* native_alias_descr() noexcept {
+  if constexpr (alias_type_num<T>() < 0) {
+    return nullptr;
+  } else {
+    static py::PinnedRef cache;
+    if (!cache) cache.set_once(py::Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(alias_type_num<T>()))));
+    return reinterpret_cast<PyArray_Descr*>(cache.get());
+  }
+}
+
+// True when `descr` describes T in native byte order. The built-in
+// descriptors are matched by address first: the full equivalence test costs
+// about as much as converting a small array.
 template <class T>
 bool descr_is(PyArray_Descr* descr) noexcept {
   PyArray_Descr* native = native_descr<T>();
-  return descr == native || (native != nullptr && PyArray_EquivTypes(descr, native));
+  if (descr == native) return true;
+  PyArray_Descr* alias = native_alias_descr<T>();
+  if (alias != nullptr && descr == alias) return true;
+  return native != nullptr && PyArray_EquivTypes(descr, native);
 }
 
 }  // namespace plindra

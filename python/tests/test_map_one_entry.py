@@ -137,13 +137,57 @@ def test_integer_key_to_float16(s, rounding):
     lo, hi = int_range(s)
     for key, target in itertools.product(half_keys(s), [7.0, -0.0, float("nan"), float("inf")]):
         near = [v for v in (key - 1, key + 1, 1 << 24, (1 << 24) + 1, hi, lo) if lo <= v <= hi and v != key]
-        for length in (17, 40):
-            base = np.array([near[i % len(near)] for i in range(length)], dtype=s)
+        key_at_every_lane(s, "float16", key, target, near, rounding, (17, 40))
+
+
+def key_at_every_lane(s, d, key, target, near, rounding, lengths):
+    """The key at each position of arrays of `near` values: the result is the
+    call without a map, with the target at that position (bits compared)."""
+    u = UINT[d]
+    for length in lengths:
+        base = np.array([near[i % len(near)] for i in range(length)], dtype=s)
+        for pos in range(length):
+            arr = base.copy()
+            arr[pos] = key
+            kw = dict(rounding_mode=rounding, out_of_range_mode="clamp")
+            want = _plindra.cast_array(arr, target_dtype=d, **kw)
+            want[pos] = target
+            got = _plindra.cast_array(arr, target_dtype=d, scalar_map_entries={key: target}, **kw)
+            assert got.view(u).tolist() == want.view(u).tolist(), (key, target, pos)
+
+
+@pytest.mark.parametrize("s,d", [("int64", "int32"), ("int64", "uint32"), ("uint64", "int16"), ("int64", "uint8"),
+                                 ("uint64", "uint32")])
+def test_wide_integer_key_where_every_value_fits_int32(s, d):
+    """Blocks whose values all fit 32 bits compare the key on the low halves
+    alone: a key beyond 32 bits whose low half equals a value must not
+    match, and a key within them must match at every lane and in the tail."""
+    lo, hi = int_range(s)
+    dlo, dhi = int_range(d)
+    present = [v for v in (5, dlo, dhi, -3, 1 << 20) if lo <= v <= hi and -(1 << 31) <= v < (1 << 31)]
+    keys = [5, dhi, dhi + 1, (1 << 32) + 5, (1 << 31), -(1 << 32) + 5]
+    for key in (k for k in keys if lo <= k <= hi):
+        target = dlo + 7
+        for length in (16, 37):
             for pos in range(length):
-                arr = base.copy()
-                arr[pos] = key
-                kw = dict(rounding_mode=rounding, out_of_range_mode="clamp")
-                want = _plindra.cast_array(arr, target_dtype="float16", **kw)
-                want[pos] = target
-                got = _plindra.cast_array(arr, target_dtype="float16", scalar_map_entries={key: target}, **kw)
-                assert got.view(np.uint16).tolist() == want.view(np.uint16).tolist(), (key, target, pos)
+                xs = [present[i % len(present)] for i in range(length)]
+                if -(1 << 31) <= key < (1 << 31):
+                    xs[pos] = key
+                arr = np.array(xs, dtype=s)
+                kw = dict(rounding_mode="nearest-even", out_of_range_mode="clamp")
+                want = _plindra.cast_array(arr, target_dtype=d, **kw)
+                want[arr == key] = target
+                got = _plindra.cast_array(arr, target_dtype=d, scalar_map_entries={key: target}, **kw)
+                np.testing.assert_array_equal(got, want, err_msg=f"key {key} at {pos}")
+
+
+@pytest.mark.parametrize("rounding", ["nearest-even", "towards-negative", "nearest-away"])
+@pytest.mark.parametrize("s", ["int64", "uint64"])
+def test_wide_integer_key_to_float32(s, rounding):
+    """The key at every lane and in the tail, among neighbours that round to
+    the same float32 (beyond 2^24 and 2^53); targets a conversion never gives."""
+    lo, hi = int_range(s)
+    for key in (k for k in (0, 1 << 53, (1 << 60) + (1 << 36), hi, lo) if lo <= k <= hi):
+        near = [v for v in (key - 1, key + 1, key + 2, 0, hi) if lo <= v <= hi and v != key]
+        for target in (float("nan"), -0.0, 7.5):
+            key_at_every_lane(s, "float32", key, target, near, rounding, (11, 20))
