@@ -232,7 +232,31 @@ int mapping_test(PyObject* obj) {
   return 0;
 }
 
+// An exact dict whose keys and values are all exact ints and floats is read
+// in place, without the list of item tuples: reading such values runs no
+// Python code, so nothing can change the dict during the walk. Returns 1
+// when read, 0 when the dict is not of that kind (nothing read), -1 on
+// failure with the exception set.
+int parse_plain_dict(PyObject* dict, Builder& builder) {
+  auto plain = [](PyObject* value) { return PyLong_CheckExact(value) || PyFloat_CheckExact(value); };
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (!plain(key) || !plain(value)) return 0;
+  }
+  if (!builder.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)))) return -1;
+  pos = 0;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (!builder.read_source(key) || !builder.read_target(value) || !builder.append()) return -1;
+  }
+  return 1;
+}
+
 bool parse_mapping(PyObject* mapping, Builder& builder) {
+  if (PyDict_CheckExact(mapping)) {
+    const int read = parse_plain_dict(mapping, builder);
+    if (read != 0) return read > 0;
+  }
   const Py_ssize_t reported = PyMapping_Size(mapping);
   if (reported < 0) {
     if (!drop_probe_failure()) return false;

@@ -70,7 +70,8 @@ class Index:
 # --- argument forms -------------------------------------------------------
 
 @pytest.mark.parametrize("entries", [
-    {1: 10, 3: 30}, DictSub({1: 10, 3: 30}), Mapping([(1, 10), (3, 30)]),
+    {1: 10, 3: 30}, {1: 10, 3: Index(30)}, {1: 10, np.int64(3): 30},
+    DictSub({1: 10, 3: 30}), Mapping([(1, 10), (3, 30)]),
     [(1, 10), (3, 30)], [[1, 10], (3, 30)], ((k, 10 * k) for k in (1, 3)),
     {1: 10, 3: 30}.items(), np.array([[1, 10], [3, 30]]), [{0: 1, 1: 10}, b"\x03\x1e"],
     Mapping([(1, 10), (3, 30)], length=0), Mapping([(1, 10), (3, 30)], length=sys.maxsize),
@@ -141,6 +142,12 @@ def test_replaced_errors_leave_no_trace():
         with pytest.raises(TypeError, match=msg) as info:
             cast([1], "int32", "int32", entries)
         assert info.value.__context__ is None
+
+
+@pytest.mark.parametrize("entries", [{300: 1, 5: 2}, {300: 1, "a": 2}, {300: 1, 5: Index(2)}])
+def test_first_refused_entry_is_reported(entries):
+    with pytest.raises(TypeError, match=source_msg("300", "int8")):
+        cast([5], "int8", "int8", entries)
 
 
 def test_source_failure_stops_before_element_one():
