@@ -233,10 +233,13 @@ int mapping_test(PyObject* obj) {
 }
 
 // An exact dict whose keys and values are all exact ints and floats is read
-// in place, without the list of item tuples: reading such values runs no
-// Python code, so nothing can change the dict during the walk. Returns 1
-// when read, 0 when the dict is not of that kind (nothing read), -1 on
-// failure with the exception set.
+// in place, without the list of item tuples: reading such a value runs no
+// Python code while it is accepted, so the dict cannot change between two
+// entries. Refusing one raises an exception, whose allocation may run the
+// garbage collector and so any finalizer, which may clear the dict: each
+// entry is held by its own references while it is read, and the walk ends
+// at the first refusal. Returns 1 when read, 0 when the dict is not of that
+// kind (nothing read), -1 on failure with the exception set.
 int parse_plain_dict(PyObject* dict, Builder& builder) {
   auto plain = [](PyObject* value) { return PyLong_CheckExact(value) || PyFloat_CheckExact(value); };
   Py_ssize_t pos = 0;
@@ -247,7 +250,10 @@ int parse_plain_dict(PyObject* dict, Builder& builder) {
   if (!builder.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)))) return -1;
   pos = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
-    if (!builder.read_source(key) || !builder.read_target(value) || !builder.append()) return -1;
+    const Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
+    if (!builder.read_source(held_key.get()) || !builder.read_target(held_value.get()) || !builder.append()) {
+      return -1;
+    }
   }
   return 1;
 }

@@ -2,7 +2,9 @@
 mutate the arguments mid-call, and arrays of unusual shape, alignment and ownership."""
 import collections.abc
 import gc
+import os
 import re
+import subprocess
 import sys
 import tracemalloc
 
@@ -337,6 +339,53 @@ def test_map_changed_while_read(entries_of, want):
     got = cast_array(np.array([1, 2, 3], np.int8), target_dtype="int8", rounding_mode="towards-zero",
                      scalar_map_entries=entries_of(d, pairs))
     assert got.tolist() == want
+
+
+FINALIZER_CLEARS_THE_MAP = """
+import gc, numpy as np, _plindra
+d, n = {}, [10**12]
+def fresh():  # a negative int on the heap that only the dict holds
+    n[0] += 1
+    return -int(str(n[0]))
+armed = [False]
+class Cycle:
+    def __init__(self):
+        self.me = self
+    def __del__(self):
+        if armed[0]:
+            d.clear()
+            d[ENTRY] = 1 if SOURCE else fresh()
+gc.set_threshold(40, 1000, 1000)
+for j in range(45):  # the collection falls on each allocation of the call in turn
+    d.clear()
+    d[ENTRY] = 1 if SOURCE else fresh()
+    try:
+        raise KeyError  # while one is handled, a new exception is built at once
+    except KeyError:
+        gc.collect()
+        Cycle()
+        keep = [[] for _ in range(j)]
+        armed[0] = True
+        try:
+            _plindra.cast_array(np.array([1, 2, 3], "uint8"), target_dtype="uint8", rounding_mode="nearest-even",
+                                out_of_range_mode="clamp", scalar_map_entries=d)
+        except TypeError:
+            pass
+        armed[0] = False
+print("done")
+"""
+
+
+@pytest.mark.parametrize("side", ["source", "target"])
+def test_finalizer_clearing_the_map_while_a_value_is_refused(side):
+    """Refusing a value (a negative int for uint8) raises, which may collect
+    garbage and run a finalizer that empties the dict: the value being read
+    must stay alive (a freed one crashes under the debug allocator)."""
+    source = side == "source"
+    code = FINALIZER_CLEARS_THE_MAP.replace("ENTRY", "fresh()" if source else "1").replace("SOURCE", str(source))
+    env = dict(os.environ, PYTHONMALLOC="debug", PYTHONPATH=os.pathsep.join(sys.path))
+    run = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0 and run.stdout.strip() == "done", run.stderr[-2000:]
 
 
 # ------------------------------------------------------ unusual arrays

@@ -164,14 +164,16 @@ def test_wide_integer_key_where_every_value_fits_int32(s, d):
     match, and a key within them must match at every lane and in the tail."""
     lo, hi = int_range(s)
     dlo, dhi = int_range(d)
-    present = [v for v in (5, dlo, dhi, -3, 1 << 20) if lo <= v <= hi and -(1 << 31) <= v < (1 << 31)]
-    keys = [5, dhi, dhi + 1, (1 << 32) + 5, (1 << 31), -(1 << 32) + 5]
+    # The 32 bits: those of uint32 for a uint32 target, else of int32.
+    fits = (lambda v: 0 <= v < 1 << 32) if d == "uint32" else (lambda v: -(1 << 31) <= v < 1 << 31)
+    present = [v for v in (5, dlo, dhi, -3, 1 << 20, 1 << 31) if lo <= v <= hi and fits(v)]
+    keys = [5, dhi, dhi + 1, (1 << 32) + 5, (1 << 31) + 5, -(1 << 32) + 5]
     for key in (k for k in keys if lo <= k <= hi):
         target = dlo + 7
         for length in (16, 37):
             for pos in range(length):
                 xs = [present[i % len(present)] for i in range(length)]
-                if -(1 << 31) <= key < (1 << 31):
+                if fits(key):
                     xs[pos] = key
                 arr = np.array(xs, dtype=s)
                 kw = dict(rounding_mode="nearest-even", out_of_range_mode="clamp")
