@@ -136,14 +136,19 @@ constexpr int builtin_type_index(int type_num) noexcept {
   return -1;
 }
 
-// Native descriptor of T (borrowed; cached for the life of the process).
+// The native descriptor of a built-in type number (borrowed; cached for the
+// life of the process).
+template <int TypeNum>
+PyArray_Descr* cached_descr() noexcept {
+  static py::PinnedRef cache;
+  if (!cache) cache.set_once(py::Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(TypeNum))));
+  return reinterpret_cast<PyArray_Descr*>(cache.get());
+}
+
+// Native descriptor of T.
 template <class T>
 PyArray_Descr* native_descr() noexcept {
-  static py::PinnedRef cache;
-  if (!cache) {
-    cache.set_once(py::Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NumpyType<T>::type_num))));
-  }
-  return reinterpret_cast<PyArray_Descr*>(cache.get());
+  return cached_descr<NumpyType<T>::type_num>();
 }
 
 // The other C integer type number of T's width and signedness (NPY_LONG
@@ -151,24 +156,23 @@ PyArray_Descr* native_descr() noexcept {
 // integer arrays carry that one.
 template <class T>
 constexpr int alias_type_num() noexcept {
-  for (const auto& c : dtype_detail::kCIntegers) {
-    if (c.type_num == NumpyType<T>::type_num || !morvith_plindra::is_int_v<T>) continue;
-    if (c.int_bits == morvith_plindra::ElementTraits<T>::bits &&
-        c.is_signed == morvith_plindra::ElementTraits<T>::is_signed)
-      return c.type_num;
+  if constexpr (morvith_plindra::is_int_v<T>) {
+    for (const auto& c : dtype_detail::kCIntegers) {
+      if (c.type_num != NumpyType<T>::type_num && c.int_bits == morvith_plindra::ElementTraits<T>::bits &&
+          c.is_signed == morvith_plindra::ElementTraits<T>::is_signed)
+        return c.type_num;
+    }
   }
   return -1;
 }
 
-// Native descriptor of alias_type_num<T>() (borrowed, cached), or null.
+// Native descriptor of alias_type_num<T>(), or null.
 template <class T>
 PyArray_Descr* native_alias_descr() noexcept {
   if constexpr (alias_type_num<T>() < 0) {
     return nullptr;
   } else {
-    static py::PinnedRef cache;
-    if (!cache) cache.set_once(py::Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(alias_type_num<T>()))));
-    return reinterpret_cast<PyArray_Descr*>(cache.get());
+    return cached_descr<alias_type_num<T>()>();
   }
 }
 
