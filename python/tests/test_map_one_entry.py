@@ -115,6 +115,35 @@ def test_integer_identity_is_a_masked_copy(t):
             np.testing.assert_array_equal(got, expected)
 
 
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("s,d", list(itertools.product(["float16", "float32", "float64"], INTS)))
+def test_float_key_to_integer_at_every_lane(s, d, mode):
+    """A float key (NaN, zero, a tie, one past the target's range) at every
+    lane of a vector and in the tail, among values within the range, under
+    each out-of-range mode: the lanes equal to the key (0.0 for -0.0, and the
+    source's rounding of the target's bounds) get the target, the others what
+    the call without a map gives."""
+    lo, hi = int_range(d)
+    with np.errstate(over="ignore"):  # +inf where the source cannot hold a value
+        held = [float(v) for v in np.array([-100.5, 0.5, 3.25, 126.0, lo, hi, float(hi) + 1.0], dtype=s)]
+    near = [v for v in held[:-1] if lo <= v <= hi]  # exact comparisons of Python numbers
+    past = held[-1]
+    kw = dict(rounding_mode="nearest-even")
+    for key in (float("nan"), -0.0, 2.5, past):
+        target = lo + 3
+        for length in (17, 40, 70):
+            base = np.array([near[i % len(near)] for i in range(length)], dtype=s)
+            want = _plindra.cast_array(base, target_dtype=d, out_of_range_mode=mode, **kw)
+            for pos in range(length):
+                arr = base.copy()
+                arr[pos] = key
+                expected = want.copy()
+                expected[(arr == key) | (np.isnan(arr) & np.isnan(key))] = target
+                got = _plindra.cast_array(arr, target_dtype=d, out_of_range_mode=mode,
+                                          scalar_map_entries={key: target}, **kw)
+                np.testing.assert_array_equal(got, expected, err_msg=f"key {key} at {pos} of {length}")
+
+
 HALF_SOURCES = ["int16", "uint16", "int32", "uint32", "int64", "uint64"]
 
 
