@@ -148,13 +148,14 @@ HALF_SOURCES = ["int16", "uint16", "int32", "uint32", "int64", "uint64"]
 
 
 def half_keys(s):
-    """Keys below 2^24 (compared as float32) and beyond (compared exactly)."""
+    """Keys below 2048 (replaced on the float16 results), below 2^24
+    (compared as float32) and beyond (compared exactly)."""
     lo, hi = int_range(s)
-    keys = [0, 1, 2049, hi]
+    keys = [0, 1, 2047, 2048, 2049, hi]
     if hi > 1 << 24:
         keys += [(1 << 24) - 1, 1 << 24, (1 << 24) + 1]
     if lo < 0:
-        keys += [-1, lo]
+        keys += [-1, -2047, lo]
     return keys
 
 
