@@ -115,9 +115,10 @@ def test_integer_identity_is_a_masked_copy(t):
             np.testing.assert_array_equal(got, expected)
 
 
+@pytest.mark.parametrize("rounding", ["nearest-even", "nearest-away"])
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("s,d", list(itertools.product(["float16", "float32", "float64"], INTS)))
-def test_float_key_to_integer_at_every_lane(s, d, mode):
+def test_float_key_to_integer_at_every_lane(s, d, mode, rounding):
     """A float key (NaN, zero, a tie, one past the target's range) at every
     lane of a vector and in the tail, among values within the range, under
     each out-of-range mode: the lanes equal to the key (0.0 for -0.0, and the
@@ -128,7 +129,7 @@ def test_float_key_to_integer_at_every_lane(s, d, mode):
         held = [float(v) for v in np.array([-100.5, 0.5, 3.25, 126.0, lo, hi, float(hi) + 1.0], dtype=s)]
     near = [v for v in held[:-1] if lo <= v <= hi]  # exact comparisons of Python numbers
     past = held[-1]
-    kw = dict(rounding_mode="nearest-even")
+    kw = dict(rounding_mode=rounding)
     for key in (float("nan"), -0.0, 2.5, past):
         target = lo + 3
         for length in (17, 40, 70):
