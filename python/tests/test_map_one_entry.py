@@ -145,6 +145,25 @@ def test_float_key_to_integer_at_every_lane(s, d, mode, rounding):
                 np.testing.assert_array_equal(got, expected, err_msg=f"key {key} at {pos} of {length}")
 
 
+@pytest.mark.parametrize("rounding", ["nearest-even", "nearest-away"])
+@pytest.mark.parametrize("s,d", list(itertools.product(["float16", "float32", "float64"], INTS)))
+def test_nan_beside_a_numeric_key_fails_when_clamping(s, d, rounding):
+    """Clamping, a NaN is the only element that can fail: with a numeric key
+    in the map it still fails at every lane and in the tail, whichever lanes
+    hold the key, and the call without it converts the rest."""
+    plain = dict(rounding_mode=rounding, out_of_range_mode="clamp")
+    kw = dict(plain, scalar_map_entries={2.5: 7})
+    for length in (17, 40, 70):
+        base = np.array([(2.5, 1.25, -3.0, 100.0)[i % 4] for i in range(length)], dtype=s)
+        want = np.where(base == 2.5, 7, _plindra.cast_array(base, target_dtype=d, **plain))
+        np.testing.assert_array_equal(_plindra.cast_array(base, target_dtype=d, **kw), want)
+        for pos in range(length):
+            arr = base.copy()
+            arr[pos] = np.nan
+            with pytest.raises(ValueError, match="NaN"):
+                _plindra.cast_array(arr, target_dtype=d, **kw)
+
+
 HALF_SOURCES = ["int16", "uint16", "int32", "uint32", "int64", "uint64"]
 
 
