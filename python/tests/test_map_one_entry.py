@@ -46,7 +46,10 @@ def both_calls(arr, d, mode, entries):
 def test_integer_key_at_and_around_the_bounds(s, d, mode):
     slo, shi = int_range(s)
     dlo, dhi = int_range(d)
+    # int16's bounds and their neighbours: where the key is looked for on
+    # int16-saturated words, and where it cannot be.
     edges = {slo, shi, dlo - 1, dlo, dlo + 1, dhi - 1, dhi, dhi + 1, 0, 1, -1}
+    edges |= {32766, 32767, 32768, -32767, -32768, -32769}
     values = sorted(v for v in edges if slo <= v <= shi)
     for key in values:
         target = dlo + 5 if key != dlo + 5 else dlo + 6
