@@ -166,8 +166,12 @@ TEST_P(FloatToFloat, EveryLaneAndTheTail) {
                                 kInf,
                                 kNaN,
                                 std::bit_cast<double>(~std::uint64_t(0) >> 1)};
-  // float64 to float16 rounds to odd on the way: values float32 does not hold.
-  std::vector<double> double_to_half{65519.998046875, 1.0 + 0x1p-11 + 0x1p-40, 0x1p-25 + 0x1p-60, 1e39};
+  // float64 to float16 rounds to odd on the way: values float32 does not
+  // hold; and the bounds of the vector path's normal range (2^-25 and 2^-14
+  // from below, 65504 and 65520 from either side).
+  std::vector<double> double_to_half{65519.998046875,         65519.99999999999, 65504.0 + 0x1p-37,
+                                     1.0 + 0x1p-11 + 0x1p-40, 0x1p-25 + 0x1p-60, 0x1p-25 - 0x1p-80,
+                                     0x1p-14 - 0x1p-66,       0x1p-14,           1e39};
   for (float v : to_half) double_to_half.push_back(v);
   for (std::size_t i = 0, n = to_half.size(); i < n; ++i) to_half.push_back(-to_half[i]);
   for (std::size_t i = 0, n = to_single.size(); i < n; ++i) to_single.push_back(-to_single[i]);

@@ -67,7 +67,8 @@ TEST_P(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
 // Each value at every lane position of a vector block and in the tail, among
 // neighbours that round differently: ties and the limits of exactness (2048,
 // 2^24, 2^53), float16's largest finite value and its overflow threshold, and
-// the top of each type.
+// the top of each type, with ties and their neighbours near the top of int32
+// and uint32.
 TEST_P(IntToFloat, EveryLaneAndTheTail) {
   const i128 values[] = {0,
                          1,
@@ -81,8 +82,14 @@ TEST_P(IntToFloat, EveryLaneAndTheTail) {
                          (1 << 24) + 1,
                          (1 << 25) + 2,
                          (1 << 25) + 6,
+                         (i128(1) << 30) + 63,
+                         (i128(1) << 30) + 64,
+                         (i128(1) << 30) + 192,
+                         (i128(1) << 31) - 65,
                          (i128(1) << 31) - 64,
                          (i128(1) << 31) - 1,
+                         (i128(1) << 32) - 129,
+                         (i128(1) << 32) - 128,
                          (i128(1) << 53) + 1,
                          (i128(1) << 54) + 2,
                          (i128(1) << 62) + 512,
