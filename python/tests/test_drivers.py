@@ -153,6 +153,32 @@ def test_float_to_int_errors(kind, s, d):
         failing(kind, np.array([-1.0], dtype=s), d, oor_msg(-1, 0, dmax))
 
 
+@pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in INTS])
+@pytest.mark.parametrize("oor", OUT_OF_RANGE_MODES)
+def test_float_to_int_large_sources_as_in_pieces(s, d, oor):
+    """A source of a MiB or more (read ahead as a stream) converts as in
+    pieces below that size, and a NaN near its end fails with the elements
+    before it written."""
+    n = (1 << 20) // np.dtype(s).itemsize + 37
+    dmin, dmax = lim(d)
+    a = np.random.default_rng(11).uniform(max(dmin, -30000), min(dmax, 30000), n).astype(s)
+    if oor is not None:
+        a[::997] = np.inf
+        a[5::1009] = -np.inf if oor == "clamp" else -2.0**15
+    for rm in ("nearest-even", "nearest-away"):
+        kw = {"rounding_mode": rm, "out_of_range_mode": oor}
+        if oor == "wrap":
+            a[::997] = a[5::1009] = 2.0**15
+        whole = cast_array(a, target_dtype=d, **kw)
+        pieces = [cast_array(a[i:i + 4096], target_dtype=d, **kw) for i in range(0, n, 4096)]
+        same_bits(whole, np.concatenate(pieces))
+        b = a.copy()
+        b[n - 5] = np.nan
+        out = failing("into", b, d, nf_msg(math.nan), **kw)
+        same_bits(out[:n - 5], whole[:n - 5])
+        assert (out[n - 5:] == 9).all()
+
+
 ROUNDERS = {"nearest-even": round, "towards-zero": math.trunc, "towards-positive": math.ceil,
             "towards-negative": math.floor,
             "nearest-away": lambda x: int(math.copysign(math.floor(abs(x) + 0.5), x))}
