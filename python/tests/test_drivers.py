@@ -157,8 +157,8 @@ def test_float_to_int_errors(kind, s, d):
 @pytest.mark.parametrize("oor", OUT_OF_RANGE_MODES)
 def test_float_to_int_large_sources_as_in_pieces(s, d, oor):
     """A source of a MiB or more (read ahead as a stream) converts as in
-    pieces below that size, and a NaN near its end fails with the elements
-    before it written."""
+    pieces below that size, a NaN near its end fails with the elements
+    before it written, and a map from NaN replaces exactly the NaNs."""
     n = (1 << 20) // np.dtype(s).itemsize + 37
     dmin, dmax = lim(d)
     a = np.random.default_rng(11).uniform(max(dmin, -30000), min(dmax, 30000), n).astype(s)
@@ -177,6 +177,9 @@ def test_float_to_int_large_sources_as_in_pieces(s, d, oor):
         out = failing("into", b, d, nf_msg(math.nan), **kw)
         same_bits(out[:n - 5], whole[:n - 5])
         assert (out[n - 5:] == 9).all()
+        b[7::1013] = np.nan  # a one-entry map from NaN
+        mapped = cast_array(b, target_dtype=d, scalar_map_entries={math.nan: 3}, **kw)
+        same_bits(mapped, np.where(np.isnan(b), 3, whole).astype(d))
 
 
 ROUNDERS = {"nearest-even": round, "towards-zero": math.trunc, "towards-positive": math.ceil,
