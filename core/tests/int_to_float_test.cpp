@@ -66,9 +66,9 @@ TEST_P(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
 
 // Each value at every lane position of a vector block and in the tail, among
 // neighbours that round differently: ties and the limits of exactness (2048,
-// 2^24, 2^53), float16's largest finite value and its overflow threshold, and
-// the top of each type, with ties and their neighbours near the top of int32
-// and uint32.
+// 2^24, 2^53), float16's largest finite value and its overflow threshold, the
+// top of each type, with ties and their neighbours near the top of int32 and
+// uint32, and values just past the split of 64-bit integers into halves.
 TEST_P(IntToFloat, EveryLaneAndTheTail) {
   const i128 values[] = {0,
                          1,
@@ -90,7 +90,12 @@ TEST_P(IntToFloat, EveryLaneAndTheTail) {
                          (i128(1) << 31) - 1,
                          (i128(1) << 32) - 129,
                          (i128(1) << 32) - 128,
+                         (i128(1) << 32) + 1,
+                         (i128(1) << 48) + 1,
+                         (i128(1) << 53) - 1,
                          (i128(1) << 53) + 1,
+                         (i128(1) << 53) + 3,
+                         (i128(1) << 54) - 1,
                          (i128(1) << 54) + 2,
                          (i128(1) << 62) + 512,
                          (i128(1) << 63) - 512,
