@@ -156,7 +156,7 @@ def test_float_to_int_errors(kind, s, d):
 @pytest.mark.parametrize("s, d", [(s, d) for s in FLOATS for d in INTS])
 @pytest.mark.parametrize("oor", OUT_OF_RANGE_MODES)
 def test_float_to_int_large_sources_as_in_pieces(s, d, oor):
-    """A source of a MiB or more (read ahead as a stream) converts as in
+    """A source of a MiB or more (read ahead as a stream on Intel cores) converts as in
     pieces below that size, a NaN near its end fails with the elements
     before it written, and a map from NaN replaces exactly the NaNs."""
     n = (1 << 20) // np.dtype(s).itemsize + 37
