@@ -164,4 +164,20 @@ ScopedVariant::~ScopedVariant() { g_scoped.store(previous_); }
 
 const dispatch::KernelTable& dispatch::active_table() { return *kBuilt[active_position()].kernels; }
 
+// On Intel cores, whose prefetchers fall behind 32-byte loads from L2 and
+// memory. On AMD Zen 4 the prefetches only cost (without them: 0.75-0.92 of
+// the time for 1.6 MB of int64 or float64, 0.84-1.1 for 80 MB), so other
+// cores never stream.
+std::size_t dispatch::stream_bytes() noexcept {
+#if defined(__x86_64__)
+  static const std::size_t bytes = [] {
+    __builtin_cpu_init();  // may run before the runtime's own initialisation
+    return __builtin_cpu_is("intel") ? std::size_t(1) << 20 : ~std::size_t(0);
+  }();
+  return bytes;
+#else
+  return ~std::size_t(0);
+#endif
+}
+
 }  // namespace morvith_plindra

@@ -28,3 +28,10 @@
 #include "morvith_plindra/modes.hpp"
 #include "morvith_plindra/simd/generic.hpp"
 #include "morvith_plindra/types.hpp"
+
+namespace morvith_plindra::dispatch {
+// Sources from this size on are read as streams (prefetched ahead) where the
+// vector code supports it. Out of line: a guarded static in the kernels'
+// own code changes what the compiler inlines there.
+std::size_t stream_bytes() noexcept;
+}  // namespace morvith_plindra::dispatch
