@@ -68,7 +68,8 @@ TEST_P(IntToFloat, EveryPairEveryModeIsCorrectlyRounded) {
 // neighbours that round differently: ties and the limits of exactness (2048,
 // 2^24, 2^53), float16's largest finite value and its overflow threshold, the
 // top of each type, with ties and their neighbours near the top of int32 and
-// uint32, and values just past the split of 64-bit integers into halves.
+// uint32, and values on either side of the split of 64-bit integers into
+// halves (ties among them whose low half is near 2^32).
 TEST_P(IntToFloat, EveryLaneAndTheTail) {
   const i128 values[] = {0,
                          1,
@@ -88,13 +89,16 @@ TEST_P(IntToFloat, EveryLaneAndTheTail) {
                          (i128(1) << 31) - 65,
                          (i128(1) << 31) - 64,
                          (i128(1) << 31) - 1,
+                         (i128(1) << 31) + 1,
                          (i128(1) << 32) - 129,
                          (i128(1) << 32) - 128,
+                         (i128(1) << 32) - 5,
                          (i128(1) << 32) + 1,
                          (i128(1) << 48) + 1,
                          (i128(1) << 53) - 1,
                          (i128(1) << 53) + 1,
                          (i128(1) << 53) + 3,
+                         (i128(1) << 53) + (i128(1) << 32) - 1,
                          (i128(1) << 54) - 1,
                          (i128(1) << 54) + 2,
                          (i128(1) << 62) + 512,
