@@ -106,12 +106,15 @@ def test_float_identity_is_a_masked_copy(f, key):
         np.testing.assert_array_equal(got.view(u), expected)
 
 
+# Shorter than the copy's 256-byte groups, one group of each width exactly
+# and around it, several groups with a remainder.
+@pytest.mark.parametrize("n", [3, 32, 33, 255, 256, 257, 517])
 @pytest.mark.parametrize("t", INTS)
-def test_integer_identity_is_a_masked_copy(t):
+def test_integer_identity_is_a_masked_copy(t, n):
     lo, hi = int_range(t)
     rng = np.random.default_rng(3)
     for key, target in [(lo, hi), (hi, lo), (0, 1), (lo + 1, lo)]:
-        arr = rng.integers(lo, hi, 517, dtype=t, endpoint=True)
+        arr = rng.integers(lo, hi, n, dtype=t, endpoint=True)
         arr[::4] = key
         expected = np.where(arr == key, np.array(target, t), arr)
         for got in both_calls(arr, t, None, {key: target}):
