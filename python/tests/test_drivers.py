@@ -181,6 +181,31 @@ def test_float_to_int_large_sources_as_in_pieces(s, d, oor):
         same_bits(mapped, np.where(np.isnan(b), 3, whole).astype(d))
 
 
+WIDE_OUTPUTS = ["int32", "uint32", "int64", "uint64", "float32", "float64"]
+
+
+@pytest.mark.parametrize("s, d", [(s, d) for s in INTS + ["float32", "float64"] for d in WIDE_OUTPUTS
+                                  if s in INTS or d in FLOATS])
+def test_large_new_outputs_as_in_pieces(s, d):
+    """A new output of 4 MiB or more (written from its end) holds what pieces
+    below that size give, clamping, wrapping and with a one-entry map."""
+    n = (4 << 20) // np.dtype(d).itemsize + 37
+    rng = np.random.default_rng(12)
+    if s in INTS:
+        a = rng.integers(*lim(s), n, dtype=s, endpoint=True)
+        a[3::101] = 0
+        key, target = 0, 5
+    else:
+        a = rng.normal(0, 1e6, n).astype(s)
+        a[3::101] = np.nan
+        key, target = math.nan, 5
+    for oor, smap in [("clamp", None), ("wrap", None), ("clamp", {key: target})]:
+        kw = {"rounding_mode": "nearest-even", "out_of_range_mode": oor, "scalar_map_entries": smap}
+        whole = cast_array(a, target_dtype=d, **kw)
+        pieces = [cast_array(a[i:i + 65536], target_dtype=d, **kw) for i in range(0, n, 65536)]
+        same_bits(whole, np.concatenate(pieces))
+
+
 ROUNDERS = {"nearest-even": round, "towards-zero": math.trunc, "towards-positive": math.ceil,
             "towards-negative": math.floor,
             "nearest-away": lambda x: int(math.copysign(math.floor(abs(x) + 0.5), x))}
