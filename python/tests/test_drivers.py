@@ -187,8 +187,8 @@ WIDE_OUTPUTS = ["int32", "uint32", "int64", "uint64", "float32", "float64"]
 @pytest.mark.parametrize("s, d", [(s, d) for s in INTS + ["float32", "float64"] for d in WIDE_OUTPUTS
                                   if s in INTS or d in FLOATS])
 def test_large_new_outputs_as_in_pieces(s, d):
-    """A new output of 4 MiB or more (written from its end) holds what pieces
-    below that size give, clamping, wrapping and with a one-entry map."""
+    """A new output of 4 MiB or more holds what pieces below that size give,
+    clamping, wrapping and with a one-entry map."""
     n = (4 << 20) // np.dtype(d).itemsize + 37
     rng = np.random.default_rng(12)
     if s in INTS:
