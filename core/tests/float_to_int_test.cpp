@@ -310,6 +310,12 @@ TEST_P(FloatToInt, BlockBoundaries) {
   check_blocks<f16, u8>({f16(1.5), f16(255), f16(-0.25)}, f16(-1), cfg<f16, u8>(NA, AB));
   check_blocks<f16, i64>({f16(1.5), f16(-65504), f16(7)}, f16(kInf), cfg<f16, i64>(TN, WR));
   check_blocks<f16, i16>({f16(1.5), f16(32752), f16(-32768)}, f16(32768), cfg<f16, i16>(NE, AB));
+  // Clamping fails on NaN alone: blocks without one may be converted in
+  // place, including elements that take the exact rule without failing.
+  check_blocks<float, i16>({1.5f, 1e10f, -float(kInf)}, float(kNaN), cfg<float, i16>(NE, CL));
+  check_blocks<float, u32>({1.5f, 5e9f, -2.5f}, float(kNaN), cfg<float, u32>(TP, CL, {{1.5f, 7}}));
+  check_blocks<double, i32>({2.5, -3e9, kInf}, -kNaN, cfg<double, i32>(TZ, CL));
+  check_blocks<f16, i16>({f16(1.5), f16(kInf), f16(-65504)}, f16(kNaN), cfg<f16, i16>(NA, CL));
 }
 
 // Each boundary of the vector code at every lane position and in the tail,
