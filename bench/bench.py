@@ -630,11 +630,21 @@ def pair_repeats(n: int, quick: bool) -> int:
     return 41 if n <= 1_000_000 else 7
 
 
+def calls_per_sample(fn) -> int:
+    """How many calls of fn take about 100 us (1 to 100)."""
+    fn()
+    t0 = time.perf_counter()
+    fn()
+    return max(1, min(100, int(100e-6 / max(time.perf_counter() - t0, 1e-7))))
+
+
 def time_rows(tally: Tally, fns, labels, r: int, inner: int) -> None:
     """Times fns[0] (the baseline) and the others, paired; adds a row
-    fns[i] / fns[0] under labels[i - 1]."""
+    fns[i] / fns[0] under labels[i - 1]. A sample lasts at least about
+    100 us: a fast pair at 2*10^5 elements takes a few microseconds a call,
+    and one interrupt would move a single-call sample."""
     t0 = time.perf_counter()
-    times = paired(fns, r, inner)
+    times = paired(fns, r, max(inner, calls_per_sample(fns[0])))
     tally.seconds += time.perf_counter() - t0
     for label, t in zip(labels, times[1:], strict=True):
         tally.ratios[label] = Ratio(t, times[0])
@@ -655,7 +665,7 @@ def all_pairs(sizes, parts, quick, rng):
     for n in sizes:
         r, inner = pair_repeats(n, quick), inner_for(n)
         at = f"pairs n={n:,}"
-        print(f"\n n = {n:,}: {r} repetitions{f' of {inner} calls' if inner > 1 else ''} per row; "
+        print(f"\n n = {n:,}: {r} repetitions per row, each of {inner} or more calls (about 100 us); "
               "nearest-even, clamp unless said")
         sys.stdout.flush()
         astype = Tally(f"{at} cast_array / astype", 1.05 if n >= 10_000_000 else 1.3)
