@@ -51,13 +51,18 @@ inline constexpr std::size_t kStageElements = 1024;
 // possibly misaligned). A misaligned side is staged chunk by chunk through an
 // aligned buffer; an output chunk is loaded before and stored after the
 // kernel, so elements past a failing one keep their previous contents.
+// `kept`: the output is the caller's, not a new array (whose fresh pages
+// plain stores fill faster than streaming ones).
 template <class S, class D>
-KernelResult convert_staged(const std::byte* src, std::byte* dst, std::size_t n, const CastConfig<S, D>& config) {
+KernelResult convert_staged(const std::byte* src, std::byte* dst, std::size_t n, const CastConfig<S, D>& config,
+                            bool kept) {
   const bool src_aligned = is_aligned<S>(src);
   const bool dst_aligned = is_aligned<D>(dst);
   if (src_aligned && dst_aligned) {
-    return morvith_plindra::convert_slice<S, D>(std::span<const S>(reinterpret_cast<const S*>(src), n),
-                                                std::span<D>(reinterpret_cast<D*>(dst), n), config);
+    const std::span<const S> s(reinterpret_cast<const S*>(src), n);
+    const std::span<D> d(reinterpret_cast<D*>(dst), n);
+    return kept ? morvith_plindra::convert_slice_kept<S, D>(s, d, config)
+                : morvith_plindra::convert_slice<S, D>(s, d, config);
   }
   std::array<S, kStageElements> src_stage;
   std::array<D, kStageElements> dst_stage;
@@ -175,7 +180,7 @@ PyObject* alloc_sequence(PyObject* arr, RoundingMode rounding, OutOfRangeMode ou
   KernelResult error;
   {
     AllowThreads unlocked(n >= kReleaseGilElements);
-    error = convert_staged<S, D>(src, dst, n, config);
+    error = convert_staged<S, D>(src, dst, n, config, false);
   }
   if (error) {
     cast_error_to_pyerr(*error);
@@ -230,7 +235,7 @@ PyObject* into_sequence(PyObject* arr, PyObject* out, RoundingMode rounding, Out
       std::memcpy(src_copy.get(), src, n * sizeof(S));
       src = reinterpret_cast<const std::byte*>(src_copy.get());
     }
-    error = convert_staged<S, D>(src, dst, n, config);
+    error = convert_staged<S, D>(src, dst, n, config, true);
   }
   if (error) {
     cast_error_to_pyerr(*error);

@@ -206,6 +206,31 @@ def test_large_new_outputs_as_in_pieces(s, d):
         same_bits(whole, np.concatenate(pieces))
 
 
+@pytest.mark.parametrize("s, d, bad", [("float64", "int32", math.nan), ("float32", "int16", 1e38),
+                                       ("int64", "int32", 2**40), ("uint16", "uint16", None)])
+def test_large_resident_outputs(s, d, bad):
+    """Into a written output that with its source takes more than 24 MiB
+    (streamed past the cache), from an address off the 64-byte lines: what
+    pieces give, and a failure near the end leaves that element and the later
+    ones alone."""
+    n = (24 << 20) // (np.dtype(s).itemsize + np.dtype(d).itemsize) + 1037
+    rng = np.random.default_rng(13)
+    a = (rng.integers(0, 100, n) if s in INTS else rng.normal(0, 100, n)).astype(s)
+    store = np.full(n + 1, 9, dtype=d)
+    out = store[1:]
+    kw = {"rounding_mode": "nearest-even", "out_of_range_mode": "clamp"}
+    assert cast_array_into(a, out, **kw) is None
+    pieces = np.concatenate([cast_array(a[i:i + 65536], target_dtype=d, **kw) for i in range(0, n, 65536)])
+    same_bits(out, pieces)
+    if bad is not None:
+        a[n - 300] = bad
+        store[:] = 9
+        with pytest.raises(ValueError):
+            cast_array_into(a, out, rounding_mode="nearest-even")
+        same_bits(out[:n - 300], pieces[:n - 300])
+        assert (store[n - 299:] == 9).all()
+
+
 ROUNDERS = {"nearest-even": round, "towards-zero": math.trunc, "towards-positive": math.ceil,
             "towards-negative": math.floor,
             "nearest-away": lambda x: int(math.copysign(math.floor(abs(x) + 0.5), x))}
