@@ -27,9 +27,9 @@ std::atomic<std::size_t> g_forced_stream_bytes{kNotForced};
 }  // namespace
 
 // Non-temporal stores write whole lines to memory without reading them into
-// the cache first: a third less memory traffic for a narrowing conversion,
-// half for a widening one. That pays once source and output no longer fit
-// the last-level cache, and only into resident pages: a page the kernel has
+// the cache first. That pays once source and output no longer fit the
+// last-level cache (on AMD Zen 4, with a 32 MiB L3, streaming was up to 1.2x
+// slower below 24 MiB), and only into resident pages: a page the kernel has
 // just zeroed arrives in the cache, where plain stores finish it sooner.
 // Three pages spread over the output are probed.
 bool dispatch::streams_output(const void* dst, std::size_t in_bytes, std::size_t out_bytes) noexcept {
