@@ -12,7 +12,7 @@ namespace {
 
 PLINDRA_VARIANT_SUITE(StreamedOutputs);
 
-// Streams every run of more than one element.
+// Streams every run of a streamed pair, however short.
 constexpr std::size_t kStreamAll = 2;
 
 // Ordinary values, and in the second half every 97th any bit pattern (the

@@ -40,18 +40,14 @@ void end_streaming() noexcept;
 // Source and output bytes of one chunk converted into the cache before its
 // output is streamed out: within the L1 data cache.
 inline constexpr std::size_t kStreamChunkBytes = 8192;
+// Whether a pair's kept outputs may stream. Streaming saves reading the
+// output's old lines, a fifth or more of the memory traffic where the source
+// element is at most three times as wide. Only to integers at most as wide as
+// the source: to floats and to wider integers some pairs gained as much and
+// others lost up to 1.3x (float16 <-> float32, float16 -> int64) or 1.8x
+// (64-bit integers to float64 on x86-64-v4).
 template <class S, class D>
-inline constexpr bool kStreamsPair = [] {
-  // Streaming saves reading the output's old lines, a fifth or more of the
-  // memory traffic where the source element is at most three times as wide.
-  // Only to integers at most as wide as the source: to floats and to wider
-  // integers some pairs gained as much and others lost up to 1.3x (float16
-  // <-> float32, float16 -> int64) or 1.8x (64-bit integers to float64 on
-  // x86-64-v4).
-  constexpr Family family = family_of<S, D>;
-  return sizeof(D) <= sizeof(S) && sizeof(S) <= 3 * sizeof(D) &&
-         (family == Family::IntToInt || family == Family::FloatToInt);
-}();
+inline constexpr bool kStreamsPair = is_int_v<D> && sizeof(D) <= sizeof(S) && sizeof(S) <= 3 * sizeof(D);
 // Elements of one chunk of a streamed conversion.
 template <class S, class D>
 inline constexpr std::size_t kStreamChunk = std::bit_floor(kStreamChunkBytes / (sizeof(S) + sizeof(D)));
