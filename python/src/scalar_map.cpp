@@ -19,13 +19,6 @@ namespace {
 
 using py::Ref;
 
-// Upper bound on the number of entries of one scalar map. The kernels scan
-// the map linearly for every element, so a map anywhere near this size is
-// already unusable; the bound turns an endless iterator (or a mapping that
-// keeps producing items) into a MemoryError instead of exhausting the
-// process's memory.
-constexpr std::size_t kMaxEntries = std::size_t{1} << 24;
-
 // ---------------------------------------------------------------------------
 // Pending-exception helpers
 
@@ -232,37 +225,7 @@ int mapping_test(PyObject* obj) {
   return 0;
 }
 
-// An exact dict whose keys and values are all exact ints and floats is read
-// in place, without the list of item tuples: reading such a value runs no
-// Python code while it is accepted, so the dict cannot change between two
-// entries. Refusing one raises an exception, whose allocation may run the
-// garbage collector and so any finalizer, which may clear the dict: each
-// entry is held by its own references while it is read, and the walk ends
-// at the first refusal. Returns 1 when read, 0 when the dict is not of that
-// kind (nothing read), -1 on failure with the exception set.
-int parse_plain_dict(PyObject* dict, Builder& builder) {
-  auto plain = [](PyObject* value) { return PyLong_CheckExact(value) || PyFloat_CheckExact(value); };
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    if (!plain(key) || !plain(value)) return 0;
-  }
-  if (!builder.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)))) return -1;
-  pos = 0;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    const Ref held_key = Ref::borrow(key), held_value = Ref::borrow(value);
-    if (!builder.read_source(held_key.get()) || !builder.read_target(held_value.get()) || !builder.append()) {
-      return -1;
-    }
-  }
-  return 1;
-}
-
 bool parse_mapping(PyObject* mapping, Builder& builder) {
-  if (PyDict_CheckExact(mapping)) {
-    const int read = parse_plain_dict(mapping, builder);
-    if (read != 0) return read > 0;
-  }
   const Py_ssize_t reported = PyMapping_Size(mapping);
   if (reported < 0) {
     if (!drop_probe_failure()) return false;

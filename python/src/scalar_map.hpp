@@ -19,6 +19,13 @@ namespace plindra {
 
 namespace map_detail {
 
+// Upper bound on the number of entries of one scalar map. The kernels scan
+// the map linearly for every element, so a map anywhere near this size is
+// already unusable; the bound turns an endless iterator (or a mapping that
+// keeps producing items) into a MemoryError instead of exhausting the
+// process's memory.
+inline constexpr std::size_t kMaxEntries = std::size_t{1} << 24;
+
 // Reads one Python value as an element of a fixed type and stores it, by its
 // bytes, at `out`. Returns false when the value is refused; an exception may
 // then be pending, which the caller replaces or passes on.
@@ -70,10 +77,50 @@ struct EntrySink {
 // with a Python exception set on failure.
 bool parse_entries(PyObject* entries, const char* source_name, const char* target_name, const EntrySink& sink);
 
+// An exact int or float read as T; false (nothing pending) when `value` is
+// of another kind or refused. Reads no setting and runs no Python code while
+// it accepts a value.
+template <class T>
+bool read_plain(PyObject* value, T& out) {
+  if (!PyLong_CheckExact(value) && !PyFloat_CheckExact(value)) return false;
+  if (reader_for<T>()(value, &out)) return true;
+  PyErr_Clear();
+  return false;
+}
+
 template <class S, class D>
 struct TypedSink {
   using Entry = morvith_plindra::MapEntry<S, D>;
   using Vector = std::vector<Entry>;
+
+  // An exact dict of exact ints and floats, every one accepted, in one pass
+  // with direct calls: the usual map costs a call on a small array little
+  // more than none. False with `out` empty and nothing pending otherwise;
+  // the general walk then reads the dict again and names what it refuses.
+  // (A refusal may raise, and so run the garbage collector and any
+  // finaliser, which may clear the dict: each item is held while it is
+  // read, and the walk ends there.)
+  static bool read_plain_dict(PyObject* dict, Vector& out) noexcept {
+    const auto size = static_cast<std::size_t>(PyDict_GET_SIZE(dict));
+    if (size > kMaxEntries) return false;
+    try {
+      out.reserve(size);
+    } catch (...) {
+      return false;
+    }
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+      const py::Ref held_key = py::Ref::borrow(key), held_value = py::Ref::borrow(value);
+      Entry entry;
+      if (out.size() == size || !read_plain<S>(key, entry.source) || !read_plain<D>(value, entry.target)) {
+        out.clear();
+        return false;
+      }
+      out.push_back(entry);  // within the reservation: no allocation
+    }
+    return true;
+  }
 
   static bool reserve(void* entries, std::size_t count) noexcept {
     try {
@@ -109,6 +156,7 @@ bool parse_map_entries(PyObject* entries, const char* source_name, const char* t
   out.clear();
   if (entries == nullptr || entries == Py_None) return true;
   using Sink = map_detail::TypedSink<S, D>;
+  if (PyDict_CheckExact(entries) && Sink::read_plain_dict(entries, out)) return true;
   const map_detail::EntrySink sink{&out, &Sink::reserve, &Sink::append, map_detail::reader_for<S>(),
                                    map_detail::reader_for<D>()};
   if (map_detail::parse_entries(entries, source_name, target_name, sink)) return true;

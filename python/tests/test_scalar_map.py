@@ -144,9 +144,17 @@ def test_replaced_errors_leave_no_trace():
         assert info.value.__context__ is None
 
 
-@pytest.mark.parametrize("entries", [{300: 1, 5: 2}, {300: 1, "a": 2}, {300: 1, 5: Index(2)}])
+@pytest.mark.parametrize("entries", [{300: 1, 5: 2}, {300: 1, "a": 2}, {300: 1, 5: Index(2)}, {5: 2, 300: 1},
+                                     {5: 2, 6: 3, 300: 1.5}])
 def test_first_refused_entry_is_reported(entries):
     with pytest.raises(TypeError, match=source_msg("300", "int8")):
+        cast([5], "int8", "int8", entries)
+
+
+@pytest.mark.parametrize("entries", [{5: 2.5}, {5: 2, 6: 2.5}, {5: 2, 6: 2**64}])
+def test_refused_plain_target_after_accepted_entries(entries):
+    bad = next(iter(reversed(entries.values())))
+    with pytest.raises(TypeError, match=target_msg(repr(bad), "int8")):
         cast([5], "int8", "int8", entries)
 
 
