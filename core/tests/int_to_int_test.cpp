@@ -134,6 +134,37 @@ TEST_P(IntToInt, EdgeCases) {
   EXPECT_FALSE((convert_slice<i8, u8>(src, {}, cfg<i8, u8>(NE, AB))));
 }
 
+// A one-entry map on narrowing pairs over whole vectors: keys at, inside and
+// beyond the target's bounds (and the clamp bound itself), among values of
+// every kind, in every lane position and the tail, match one-element runs.
+TEST_P(IntToInt, OneEntryMapInEveryLane) {
+  auto check = [](auto s_tag, auto d_tag) {
+    using S = decltype(s_tag);
+    using D = decltype(d_tag);
+    using SL = std::numeric_limits<S>;
+    using DL = std::numeric_limits<D>;
+    std::vector<S> pool;
+    for (i128 v : {i128(0), i128(1), i128(-1), i128(5), i128(DL::min()) - 1, i128(DL::min()), i128(DL::max()),
+                   i128(DL::max()) + 1, (i128(1) << 31) - 1, i128(1) << 31, i128(1) << 32, -(i128(1) << 31) - 1,
+                   i128(SL::min()), i128(SL::max())}) {
+      if (v >= SL::min() && v <= SL::max()) pool.push_back(static_cast<S>(v));
+    }
+    for (const S key : pool) {
+      std::vector<S> src(77);
+      for (std::size_t i = 0; i < src.size(); ++i) src[i] = i % 3 == 1 ? key : pool[(i * 5) % pool.size()];
+      SCOPED_TRACE(show(key));
+      for (OR o : {CL, WR}) check_run(src, cfg<S, D>(NE, o, {{key, D(7)}}), src.size());
+    }
+  };
+  check(i64{}, u8{});
+  check(i64{}, u16{});
+  check(i64{}, i8{});
+  check(u64{}, u8{});
+  check(i64{}, u32{});
+  check(i32{}, u8{});
+  check(u32{}, i16{});
+}
+
 TEST_P(IntToInt, BlockBoundaries) {
   check_blocks<i64, i8>({1, -5, 127, -128, 0}, 128, cfg<i64, i8>(NE, AB));
   check_blocks<i16, u8>({1, 255, 0, 17}, -1, cfg<i16, u8>(NE, AB));
