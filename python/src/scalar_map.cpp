@@ -179,10 +179,7 @@ class Builder {
   // environment would cost a one-entry map more than its kernel work on a
   // small array. A refused one is read again, and shown, under the scope.
   static bool read(ValueReader reader, PyObject* value, unsigned char* slot, const char* side, const char* dtype) {
-    if (PyLong_CheckExact(value) || PyFloat_CheckExact(value)) {
-      if (reader(value, slot)) return true;
-      PyErr_Clear();
-    }
+    if (read_plain(reader, value, slot)) return true;
     WholeFloatEnvironmentScope own;
     if (reader(value, slot)) return true;
     own.reset();

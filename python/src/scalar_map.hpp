@@ -77,15 +77,18 @@ struct EntrySink {
 // with a Python exception set on failure.
 bool parse_entries(PyObject* entries, const char* source_name, const char* target_name, const EntrySink& sink);
 
-// An exact int or float read as T; false (nothing pending) when `value` is
-// of another kind or refused. Reads no setting and runs no Python code while
-// it accepts a value.
-template <class T>
-bool read_plain(PyObject* value, T& out) {
+// An exact int or float read by `reader`; false (nothing pending) when
+// `value` is of another kind or refused. Reads no setting and runs no Python
+// code while it accepts a value.
+inline bool read_plain(ValueReader reader, PyObject* value, void* out) {
   if (!PyLong_CheckExact(value) && !PyFloat_CheckExact(value)) return false;
-  if (reader_for<T>()(value, &out)) return true;
+  if (reader(value, out)) return true;
   PyErr_Clear();
   return false;
+}
+template <class T>
+bool read_plain(PyObject* value, T& out) {
+  return read_plain(reader_for<T>(), value, &out);
 }
 
 template <class S, class D>
