@@ -34,4 +34,7 @@ namespace morvith_plindra::dispatch {
 // vector code supports it. Out of line: a guarded static in the kernels'
 // own code changes what the compiler inlines there.
 std::size_t stream_bytes() noexcept;
+// Whether a masked copy (a one-entry map onto the same type) runs forwards
+// rather than from its end.
+bool copies_forwards() noexcept;
 }  // namespace morvith_plindra::dispatch
