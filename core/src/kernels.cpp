@@ -185,7 +185,7 @@ bool intel_cpu() noexcept {
 std::size_t dispatch::stream_bytes() noexcept { return intel_cpu() ? std::size_t(1) << 20 : ~std::size_t(0); }
 
 // On Intel cores: from its end, a masked copy took 1.1-1.5x as long as
-// forwards on Sapphire Rapids (10^4 to 10^7 elements, x86-64-v3 and v4);
+// forwards on an Intel Xeon (10^4 to 10^7 elements, x86-64-v3 and v4);
 // on AMD Zen 4 forwards took 1.5x as long into fresh memory beyond the
 // last-level cache.
 bool dispatch::copies_forwards() noexcept { return intel_cpu(); }

@@ -37,7 +37,7 @@ KernelResult erased_kernel(const void* src, std::size_t src_size, void* dst, std
 // 256-bit vectors where AVX-512 would allow 512: the compiler's 512-bit loops
 // widen through chains of lane-crossing shuffles, which Intel cores run on a
 // single port (their 256-bit ones took 0.66-0.97 of the time at 10^4 and
-// 2*10^5 elements on Sapphire Rapids). Narrowing pairs keep 512 bits: there
+// 2*10^5 elements on an Intel Xeon). Narrowing pairs keep 512 bits: there
 // they took up to 1.76x as long with 256.
 template <class S, class D>
 inline constexpr bool kWidensOn256 =
