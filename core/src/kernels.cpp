@@ -164,10 +164,6 @@ ScopedVariant::~ScopedVariant() { g_scoped.store(previous_); }
 
 const dispatch::KernelTable& dispatch::active_table() { return *kBuilt[active_position()].kernels; }
 
-// On Intel cores, whose prefetchers fall behind 32-byte loads from L2 and
-// memory. On AMD Zen 4 the prefetches only cost (without them: 0.75-0.92 of
-// the time for 1.6 MB of int64 or float64, 0.84-1.1 for 80 MB), so other
-// cores never stream.
 namespace {
 bool intel_cpu() noexcept {
 #if defined(__x86_64__)
@@ -182,11 +178,15 @@ bool intel_cpu() noexcept {
 }
 }  // namespace
 
+// On Intel cores, whose prefetchers fall behind 32-byte loads from L2 and
+// memory. On AMD Zen 4 the prefetches only cost (without them: 0.75-0.92 of
+// the time for 1.6 MB of int64 or float64, 0.84-1.1 for 80 MB), so other
+// cores never stream.
 std::size_t dispatch::stream_bytes() noexcept { return intel_cpu() ? std::size_t(1) << 20 : ~std::size_t(0); }
 
 // On Intel cores: from its end, a masked copy took 1.1-1.5x as long as
-// forwards on an Intel Xeon (10^4 to 10^7 elements, x86-64-v3 and v4);
-// on AMD Zen 4 forwards took 1.5x as long into fresh memory beyond the
+// forwards on an Intel Xeon (10^4 to 10^7 elements, x86-64-v3 and v4); on
+// AMD Zen 4 forwards took 1.5x as long into fresh memory beyond the
 // last-level cache.
 bool dispatch::copies_forwards() noexcept { return intel_cpu(); }
 
