@@ -187,6 +187,18 @@ TEST(CastFloat, ScalarHelpersIgnoreTheCallersEnvironment) {
   EXPECT_EQ(std::bit_cast<u16>(round_to_float<f16>(1.0004882812500002)), 0x3C01);  // rounded once
 }
 
+TEST(CastFloat, RoundToFloat16KeepsNaNs) {
+  // {float64 bits, float16 bits}: quiet NaNs of both signs, a payload that
+  // fits, and a signalling NaN whose payload does not (quietened).
+  const std::pair<u64, u16> rows[] = {{0x7FF8000000000000u, 0x7E00},
+                                      {0xFFF8000000000000u, 0xFE00},
+                                      {0x7FFC000000000000u, 0x7F00},
+                                      {0x7FF0000000000001u, 0x7E00}};
+  for (const auto& [in, out] : rows) {
+    EXPECT_EQ(std::bit_cast<u16>(round_to_float<f16>(std::bit_cast<double>(in))), out) << std::hex << in;
+  }
+}
+
 TEST(CastFloat, NextUpDown) {
   // {bits, next_up bits, next_down bits} of float16 values: zeros, 1, -1, the
   // largest finite value, infinities and a NaN.
