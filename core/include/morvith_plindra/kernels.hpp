@@ -37,6 +37,9 @@ bool streams_output(const void* dst, std::size_t in_bytes, std::size_t out_bytes
 void stream_lines(void* dst, const void* src, std::size_t bytes) noexcept;
 // Orders the non-temporal stores before the stores that follow.
 void end_streaming() noexcept;
+// Where the kernels prefetch (see stream_bytes), fetches `bytes` of source
+// at src into the cache ahead of their conversion.
+void prefetch_source(const void* src, std::size_t bytes) noexcept;
 // Source and output bytes of one chunk converted into the cache before its
 // output is streamed out: within the L1 data cache.
 inline constexpr std::size_t kStreamChunkBytes = 8192;
@@ -95,6 +98,12 @@ KernelResult convert_slice_kept(std::span<const S> src, std::span<D> dst, const 
   const std::span<D> stage(static_cast<D*>(dispatch::place_stage(raw, src.data() + head, dst.data() + head)), kChunk);
   std::size_t i = head;
   for (; i + kChunk <= n; i += kChunk) {
+    // 8-byte sources: the next chunk's, while this one converts (a chunk is
+    // too short for the kernels to prefetch their own). Narrower ones ran
+    // 1.01-1.05x as long with it.
+    if constexpr (sizeof(S) == 8) {
+      dispatch::prefetch_source(src.data() + i + kChunk, (std::min(n - i, 2 * kChunk) - kChunk) * sizeof(S));
+    }
     // A failing chunk is converted again in place, with the rest.
     if (convert_slice<S, D>(src.subspan(i, kChunk), stage, staged)) break;
     dispatch::stream_lines(dst.data() + i, stage.data(), stage.size_bytes());
