@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "pyref.hpp"
 
@@ -11,7 +12,7 @@ namespace plindra {
 // then keyword-only ones, of which the first `required_keyword` are required.
 struct Parameters {
   const char* function;
-  const char* const* names;
+  const std::string_view* names;  // with their lengths: a keyword compares without strlen
   std::size_t count;
   std::size_t positional;
   std::size_t required_keyword;

@@ -70,12 +70,12 @@ constexpr const char kCastArrayIntoDoc[] =
     "Returns `PyValueError` for shape mismatch, invalid modes, or conversion\n"
     "errors. Returns `PyTypeError` for unsupported dtypes.";
 
-constexpr const char* kCastArrayNames[] = {"arr", "target_dtype", "rounding_mode", "out_of_range_mode",
-                                           "scalar_map_entries"};
+constexpr std::string_view kCastArrayNames[] = {"arr", "target_dtype", "rounding_mode", "out_of_range_mode",
+                                                "scalar_map_entries"};
 constexpr Parameters kCastArrayParams = {"cast_array", kCastArrayNames, 5, 1, 2};
 
-constexpr const char* kCastArrayIntoNames[] = {"arr", "out", "rounding_mode", "out_of_range_mode",
-                                               "scalar_map_entries"};
+constexpr std::string_view kCastArrayIntoNames[] = {"arr", "out", "rounding_mode", "out_of_range_mode",
+                                                    "scalar_map_entries"};
 constexpr Parameters kCastArrayIntoParams = {"cast_array_into", kCastArrayIntoNames, 5, 2, 1};
 
 // Argument conversions. A TypeError of the conversion names the argument.
