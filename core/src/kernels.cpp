@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "morvith_plindra/kernels.hpp"
+
 namespace morvith_plindra {
 
 // The tables of the variants built for x86-64 (kernels_x86_64_v*.cpp).
@@ -165,6 +167,9 @@ ScopedVariant::~ScopedVariant() { g_scoped.store(previous_); }
 const dispatch::KernelTable& dispatch::active_table() { return *kBuilt[active_position()].kernels; }
 
 namespace {
+// A test's copy order (ScopedCopyOrder): 1 forwards, 0 from the end, -1 none.
+std::atomic<int> g_forced_copy_order{-1};
+
 bool intel_cpu() noexcept {
 #if defined(__x86_64__)
   static const bool intel = [] {
@@ -188,6 +193,15 @@ std::size_t dispatch::stream_bytes() noexcept { return intel_cpu() ? std::size_t
 // forwards on an Intel Xeon (10^4 to 10^7 elements, x86-64-v3 and v4); on
 // AMD Zen 4 forwards took 1.5x as long into fresh memory beyond the
 // last-level cache.
-bool dispatch::copies_forwards() noexcept { return intel_cpu(); }
+bool dispatch::copies_forwards() noexcept {
+  const int forced = g_forced_copy_order.load(std::memory_order_relaxed);
+  return forced >= 0 ? forced != 0 : intel_cpu();
+}
+
+ScopedCopyOrder::ScopedCopyOrder(bool forwards) : previous_(g_forced_copy_order.load()) {
+  g_forced_copy_order.store(forwards ? 1 : 0);
+}
+
+ScopedCopyOrder::~ScopedCopyOrder() { g_forced_copy_order.store(previous_); }
 
 }  // namespace morvith_plindra

@@ -75,6 +75,21 @@ class ScopedStreamedOutputs {
   std::size_t previous_;
 };
 
+// For tests only: while the object lives, a copy with a one-entry map runs
+// forwards (or from its end) on every CPU, as it does on Intel cores (or on
+// others) otherwise (nested scopes restore the previous order). No other
+// thread may convert meanwhile.
+class ScopedCopyOrder {
+ public:
+  explicit ScopedCopyOrder(bool forwards);
+  ~ScopedCopyOrder();
+  ScopedCopyOrder(const ScopedCopyOrder&) = delete;
+  ScopedCopyOrder& operator=(const ScopedCopyOrder&) = delete;
+
+ private:
+  int previous_;
+};
+
 // convert_slice into an output the caller keeps, with the same results,
 // errors and partial writes. A large output whose pages are in memory is
 // converted a chunk at a time into a buffer in the cache and streamed on to
