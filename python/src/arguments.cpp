@@ -26,6 +26,18 @@ void raise_missing(const Parameters& params, PyObject** slots, std::size_t begin
 
 // Index of the parameter named `key`, or params.count.
 std::size_t find_parameter(const Parameters& params, PyObject* key) {
+  for (std::size_t i = 0; i < params.count; ++i) {
+    PyObject*& name = params.interned[i];
+    if (name == nullptr) {
+      name = PyUnicode_FromStringAndSize(params.names[i].data(), static_cast<Py_ssize_t>(params.names[i].size()));
+      if (name == nullptr) {
+        PyErr_Clear();  // matched by text below
+        continue;
+      }
+      PyUnicode_InternInPlace(&name);
+    }
+    if (key == name) return i;
+  }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(key, &size);
   if (text == nullptr) {

@@ -16,6 +16,10 @@ struct Parameters {
   std::size_t count;
   std::size_t positional;
   std::size_t required_keyword;
+  // `count` slots, filled on first use with the names as interned strings
+  // and kept for the life of the process: a keyword written in a call is
+  // that same string, matched by identity.
+  PyObject** interned;
 };
 
 // Fills slots[0..count) with borrowed references (null where an optional

@@ -72,11 +72,14 @@ constexpr const char kCastArrayIntoDoc[] =
 
 constexpr std::string_view kCastArrayNames[] = {"arr", "target_dtype", "rounding_mode", "out_of_range_mode",
                                                 "scalar_map_entries"};
-constexpr Parameters kCastArrayParams = {"cast_array", kCastArrayNames, 5, 1, 2};
+PyObject* g_cast_array_interned[std::size(kCastArrayNames)] = {};
+constexpr Parameters kCastArrayParams = {"cast_array", kCastArrayNames, 5, 1, 2, g_cast_array_interned};
 
 constexpr std::string_view kCastArrayIntoNames[] = {"arr", "out", "rounding_mode", "out_of_range_mode",
                                                     "scalar_map_entries"};
-constexpr Parameters kCastArrayIntoParams = {"cast_array_into", kCastArrayIntoNames, 5, 2, 1};
+PyObject* g_cast_array_into_interned[std::size(kCastArrayIntoNames)] = {};
+constexpr Parameters kCastArrayIntoParams = {"cast_array_into",         kCastArrayIntoNames, 5, 2, 1,
+                                             g_cast_array_into_interned};
 
 // Argument conversions. A TypeError of the conversion names the argument.
 

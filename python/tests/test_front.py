@@ -119,6 +119,11 @@ def test_keywords_explicit_none_and_str_subclasses():
     assert cast_array_into(out=out, arr=a, rounding_mode="nearest-away", out_of_range_mode=None,
                            scalar_map_entries=None) is None
     assert out.tolist() == [1.0, -2.0, 3.0]
+    # Keyword names made at run time (equal text, not the interned names) and
+    # str subclasses as names bind the same.
+    names = {"".join(["target_", "dtype"]): "int32", text("rounding_mode"): "towards-zero",
+             "out_of_range_" + "mode": "wrap"}
+    assert cast_array(a, **names).tolist() == [1, -2, 3]
     msg = "Value -1 out of range [0, 127]. Set out_of_range='clamp' or out_of_range='wrap' to handle this."
     for kw in ({}, {"out_of_range_mode": None}):
         check(ValueError, msg, cast_array, np.array([-1], np.int8), target_dtype="uint8", **RM, **kw)
