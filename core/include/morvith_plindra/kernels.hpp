@@ -76,9 +76,9 @@ class ScopedStreamedOutputs {
 };
 
 // For tests only: while the object lives, a copy with a one-entry map runs
-// forwards (or from its end) on every CPU, as it does on Intel cores (or on
-// others) otherwise (nested scopes restore the previous order). No other
-// thread may convert meanwhile.
+// forwards (`forwards`) or from its end on every CPU, instead of in the
+// order chosen for the CPU's vendor (nested scopes restore the previous
+// order). No other thread may convert meanwhile.
 class ScopedCopyOrder {
  public:
   explicit ScopedCopyOrder(bool forwards);
