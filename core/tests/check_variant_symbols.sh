@@ -19,8 +19,10 @@ for object in "$@"; do
   ns=${file#kernels_}
   ns=${ns%%.*}
   # Itanium mangling of morvith_plindra::<ns>::..., also behind the prefixes of
-  # guard variables, local entities and type data (_ZGV, _ZZ, _ZTI ...).
+  # guard variables, local entities and type data (_ZGV, _ZZ, _ZTI ...) and
+  # with a member function's qualifiers (_ZNK... for const).
   inside="N15morvith_plindra${#ns}${ns}"
+  qualified="N[rVKRO]*15morvith_plindra${#ns}${ns}"
   # Global and weak definitions (lower-case types are local), less ASan's
   # one-byte ODR marker prefix (named after the global it marks) and the
   # personality-routine reference, which is data and the same everywhere.
@@ -29,7 +31,7 @@ for object in "$@"; do
     echo "$file: morvith_plindra::$ns::kKernels is not defined" >&2
     exit 1
   fi
-  leaks=$(printf '%s\n' "$symbols" | grep -v -E "^_Z[A-Z]*$inside" | grep -vx 'DW.ref.__gxx_personality_v0' || true)
+  leaks=$(printf '%s\n' "$symbols" | grep -v -E "^_Z[A-Z]*$qualified" | grep -vx 'DW.ref.__gxx_personality_v0' || true)
   if [ -n "$leaks" ]; then
     echo "$file: $(printf '%s\n' "$leaks" | wc -l) definitions outside morvith_plindra::$ns:" >&2
     printf '%s\n' "$leaks" | c++filt >&2 2>/dev/null || printf '%s\n' "$leaks" >&2
