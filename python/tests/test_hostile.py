@@ -327,6 +327,28 @@ def test_arguments_changed_by_the_map(label, when):
         A = OUT = None
 
 
+def test_calls_with_maps_one_after_another_and_nested():
+    """Each call reads its own entries: none left over from an earlier call on the pair, from a
+    failed one, or from a call made while its own map is read."""
+    a = np.array([1, 2, 3, 4], np.int32)
+
+    def run(entries):
+        return cast_array(a, target_dtype="int64", rounding_mode="towards-zero",
+                          scalar_map_entries=entries).tolist()
+
+    assert run({1: 7}) == [7, 2, 3, 4]
+    assert run({k: 100 + k for k in range(-10, 30)}) == [101, 102, 103, 104]
+    with pytest.raises(ValueError, match=re.escape(NOT_A_PAIR)):
+        run([(2, 9), "not a pair"])
+    assert run({3: 9}) == [1, 2, 9, 4]
+    assert run(None) == [1, 2, 3, 4]
+    inner = []
+    entries = obj(__iter__=lambda s: (inner.append(run({4: 40})), iter([(2, 20)]))[1])
+    assert run(entries) == [1, 20, 3, 4]
+    assert inner == [[1, 2, 3, 40]]
+    assert run([(1, 5), (1, 6)]) == [5, 2, 3, 4]
+
+
 @pytest.mark.parametrize("entries_of, want", [
     (lambda d, pairs: d, [7, 8, 3]),  # the dict's items are taken once, before any conversion
     (lambda d, pairs: pairs, [7, 2, 9]),  # a list grown during iteration yields the new pair too
