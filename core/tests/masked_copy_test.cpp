@@ -10,6 +10,11 @@ namespace {
 PLINDRA_VARIANT_SUITE(MaskedCopy);
 
 template <class T>
+std::string run_name(bool forwards, std::size_t n) {
+  return std::string(ElementTraits<T>::name) + (forwards ? " forwards" : " from the end") + ", n " + std::to_string(n);
+}
+
+template <class T>
 void check_both_orders(T key, T target, T other) {
   constexpr std::size_t group = 256 / sizeof(T);
   for (const bool forwards : {true, false}) {
@@ -17,8 +22,7 @@ void check_both_orders(T key, T target, T other) {
     for (const std::size_t n : {std::size_t(3), group - 1, group, group + 1, 3 * group + 5}) {
       std::vector<T> src(n);
       for (std::size_t i = 0; i < n; ++i) src[i] = i % 3 == 1 ? key : (i % 3 == 2 ? other : static_cast<T>(i % 7));
-      SCOPED_TRACE(std::string(ElementTraits<T>::name) + (forwards ? " forwards" : " from the end") + ", n " +
-                   std::to_string(n));
+      SCOPED_TRACE(run_name<T>(forwards, n));
       check_run(src, cfg<T, T>(NE, CL, {{key, target}}), n);
     }
   }
@@ -58,8 +62,7 @@ void check_alignments(T key, T target, T other) {
         std::vector<std::string> want;
         for (const T& x : src) want.push_back(one<T, T>(x, cfg1));
         for (std::size_t dst_at = 0; dst_at <= widest; ++dst_at) {
-          SCOPED_TRACE(std::string(ElementTraits<T>::name) + (forwards ? " forwards" : " from the end") + ", n " +
-                       std::to_string(n) + ", source at " + std::to_string(src_at) + ", output at " +
+          SCOPED_TRACE(run_name<T>(forwards, n) + ", source at " + std::to_string(src_at) + ", output at " +
                        std::to_string(dst_at));
           std::vector<T> out(n + widest + 1);
           std::memset(out.data(), 0xA5, out.size() * sizeof(T));
