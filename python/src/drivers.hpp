@@ -263,8 +263,8 @@ PyObject* into_sequence(PyObject* arr, PyObject* out, RoundingMode rounding, Out
   }
   KernelResult error;
   {
-    // Everything the kernel needs was read above; the references to both
-    // arrays stay held while other threads run.
+    // Everything the kernel needs was read above; the caller's arguments keep
+    // both arrays alive while other threads run.
     AllowThreads unlocked(n >= kReleaseGilElements);
     if (src_copy) {
       std::memcpy(src_copy.get(), src, n * sizeof(S));

@@ -1,6 +1,8 @@
 """The interpreter lock is released while a kernel runs on a large array, and
 concurrent calls give the same results as sequential ones."""
 
+import os
+import subprocess
 import sys
 import threading
 import time
@@ -101,3 +103,30 @@ def test_overlapping_into_from_several_threads():
 
     with ThreadPoolExecutor(4) as pool:
         list(pool.map(run, range(8)))
+
+
+_DAEMONS_AT_EXIT = """
+import threading, time, numpy as np, _plindra
+a = np.linspace(-1e3, 1e3, 2_000_000)
+def run():
+    out = np.empty(a.size, np.int32)
+    while True:
+        if {into}:
+            _plindra.cast_array_into(a, out, rounding_mode="nearest-even")
+        else:
+            _plindra.cast_array(a, target_dtype="int32", rounding_mode="nearest-even")
+for _ in range(4):
+    threading.Thread(target=run, daemon=True).start()
+time.sleep(0.2)
+"""
+
+
+@pytest.mark.parametrize("into", [False, True])
+def test_interpreter_exits_cleanly_while_daemon_threads_convert(into):
+    # Shutdown ends a daemon thread that asks for the lock back; that must not
+    # abort the process.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    for _ in range(3):
+        run = subprocess.run([sys.executable, "-c", _DAEMONS_AT_EXIT.format(into=into)], env=env,
+                             capture_output=True, text=True, timeout=120)
+        assert run.returncode == 0, run.stderr[-2000:]
