@@ -62,7 +62,11 @@ bool pass_on_failure() {
 
 // "<unprintable {type} object>", or "<unprintable object>" without a name.
 Ref unprintable_text(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030B0000
   Ref name = Ref::steal(PyType_GetName(type));
+#else
+  Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+#endif
   if (name) return Ref::steal(PyUnicode_FromFormat("<unprintable %U object>", name.get()));
   if (!drop_ordinary_exception()) return {};
   return Ref::steal(PyUnicode_FromString("<unprintable object>"));
