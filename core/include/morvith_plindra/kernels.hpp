@@ -19,9 +19,11 @@ namespace morvith_plindra {
 
 // Converts n = min(src.size(), dst.size()) elements, dst[i] from src[i], under
 // `config`. On a CastError the elements before the failing one are written and
-// the failing one and all later ones are left as they were. Defined for all
-// 121 pairs of element types; runs the variant chosen for the process (see
-// variants.hpp), through its kernel table.
+// the failing one and all later ones are left as they were. `src` and `dst`
+// must not overlap, except that a pair of one type may convert in place
+// (the same range): a block written to the output may be read again from the
+// source. Defined for all 121 pairs of element types; runs the variant chosen
+// for the process (see variants.hpp), through its kernel table.
 template <class S, class D>
 KernelResult convert_slice(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
   static_assert(is_element_v<S> && is_element_v<D>, "not an element type");
