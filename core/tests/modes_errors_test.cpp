@@ -145,11 +145,13 @@ TEST(CastFloat, RoundWithMode) {
 TEST(CastFloat, ScalarHelpersIgnoreTheCallersEnvironment) {
   const double dv[] = {2.5, -2.5, 0.5000000000000001, -0.49999999999999994, 4503599627370495.5, 1e-310, -1e-310};
   const float fv[] = {2.5f, -0.49999997f, 8388607.5f, 1e-40f};
-  const f16 hv[] = {static_cast<f16>(2.5), static_cast<f16>(-0.499755859375), std::bit_cast<f16>(u16(0x0001))};
+  const f16 snan16 = std::bit_cast<f16>(u16(0x7C01));  // widening it is an invalid operation
+  const f16 hv[] = {static_cast<f16>(2.5), static_cast<f16>(-0.499755859375), std::bit_cast<f16>(u16(0x0001)), snan16};
   const std::pair<double, double> rem64[] = {{-1e-20, 1.0}, {-0.1, 3.0}, {-1e-310, 1e-300}};
   const std::pair<float, float> rem32[] = {{-1e-10f, 1.0f}, {-0.1f, 3.0f}};
   const f16 rem16[][2] = {{static_cast<f16>(-0.0001), static_cast<f16>(1.0)},
-                          {static_cast<f16>(-0.1), static_cast<f16>(3.0)}};
+                          {static_cast<f16>(-0.1), static_cast<f16>(3.0)},
+                          {snan16, static_cast<f16>(256.0)}};
   const double narrow[] = {0.1, -0.1, 1.0 + 0x1p-30, 1.0004882812500002, 65519.99, 1e-40, 6.0e-8, 1e-310, 3.5e38};
   const i64 tie = (i64(1) << 53) + 1;  // the double 2^53 is its nearest-even rounding
   expect_callers_environment_ignored([&](const auto& under) {
