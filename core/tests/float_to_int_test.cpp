@@ -316,6 +316,9 @@ TEST_P(FloatToInt, BlockBoundaries) {
   check_blocks<float, u32>({1.5f, 5e9f, -2.5f}, float(kNaN), cfg<float, u32>(TP, CL, {{1.5f, 7}}));
   check_blocks<double, i32>({2.5, -3e9, kInf}, -kNaN, cfg<double, i32>(TZ, CL));
   check_blocks<f16, i16>({f16(1.5), f16(kInf), f16(-65504)}, f16(kNaN), cfg<f16, i16>(NA, CL));
+  // A NaN key applied by the vector code, in steps stored before a failure.
+  check_blocks<float, i8>({1.5f, float(kNaN), -3.5f}, 200.0f, cfg<float, i8>(NE, AB, {{float(kNaN), 9}}));
+  check_blocks<f16, u16>({f16(kNaN), f16(2.5), f16(7)}, f16(-2), cfg<f16, u16>(TZ, AB, {{f16(kNaN), 5}}));
 }
 
 // Each boundary of the vector code at every lane position and in the tail,
