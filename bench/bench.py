@@ -16,7 +16,7 @@ Rows with a goal end in "ok" or "MISSES <=goal" (">=goal" where more is
 better); the last lines count the goals met and list the ones missed. The
 script exits 0 either way.
 
-    python bench/bench.py                 # full run (several minutes; pairs alone 2-4)
+    python bench/bench.py                 # full run (over ten minutes; pairs alone about 7)
     python bench/bench.py --quick         # seconds-long smoke run
     python bench/bench.py --only threads  # one section (repeatable, or a,b)
     python bench/bench.py --only pairs --pairs-sizes 10000,200000 --pairs-parts astype,modes
@@ -24,7 +24,10 @@ script exits 0 either way.
 The "pairs" section covers all 121 (source, target) pairs at each of
 --pairs-sizes (default 10^4, 2*10^5 and 10^7; --quick: 10^4), for the kernel
 variant the process runs (PLINDRA_KERNEL_VARIANT=x86-64-v3 forces the AVX2
-kernels). Its parts (--pairs-parts, default all):
+kernels). At each size it goes over all the pairs three times (--quick:
+once), on the same data, and a row's figure is taken over the repetitions
+of every pass, so that a slow spell of the machine lasting seconds does not
+decide a row. Its parts (--pairs-parts, default all):
     astype  cast_array (nearest-even, clamp) vs arr.astype(D); goal <=1.3,
             <=1.05 from 10^7 elements on
     map     a one-entry scalar map ({nan: 0} for float sources, {0: 1} for
@@ -213,22 +216,33 @@ class Tally:
 
     def __init__(self, title: str, goal: float | None, what: str = "pairs"):
         self.title, self.goal, self.what = title, goal, what
-        self.ratios: dict[str, Ratio] = {}
+        self.samples: dict[str, tuple[list[float], list[float]]] = {}  # label -> (times, baseline times)
         self.seconds = 0.0
 
+    def add(self, label: str, times: list[float], baseline: list[float]) -> None:
+        """Paired samples of one row, joined to those of earlier passes."""
+        a, b = self.samples.setdefault(label, ([], []))
+        a.extend(times)
+        b.extend(baseline)
+
+    @property
+    def ratios(self) -> dict[str, Ratio]:
+        return {label: Ratio(a, b) for label, (a, b) in self.samples.items()}
+
     def report(self, derived: bool = False) -> None:
-        if not self.ratios:
+        ratios = self.ratios
+        if not ratios:
             return
         took = "from the runs above" if derived else f"{self.seconds:.1f} s"
-        print(f"\n {self.title}  ({len(self.ratios)} {self.what}, {took}); worst {WORST_ROWS}:")
-        ranked = sorted(self.ratios.items(), key=lambda kv: -kv[1].median)
+        print(f"\n {self.title}  ({len(ratios)} {self.what}, {took}); worst {WORST_ROWS}:")
+        ranked = sorted(ratios.items(), key=lambda kv: -kv[1].median)
         for label, ratio in ranked[:WORST_ROWS]:
             row(label, ratio, self.goal, count=False)
         if self.goal is None:
             print("  (no goal at this size)")
             return
         missed = [f"{label} {ratio.median:.2f}" for label, ratio in ranked if not meets(ratio.median, self.goal)]
-        line = f"{len(missed)} of {len(self.ratios)} {self.what} miss ≤{self.goal}"
+        line = f"{len(missed)} of {len(ratios)} {self.what} miss ≤{self.goal}"
         listed = ", ".join(missed[:12]) + (f", and {len(missed) - 12} more" if len(missed) > 12 else "")
         print(f"  {line}" + (f" (worst: {', '.join(missed[:4])})" if missed else ""))
         (GOALS.missed if missed else GOALS.met).append(f"{self.title}: {line}" + (f" ({listed})" if missed else ""))
@@ -623,18 +637,28 @@ def peak_memory(n, rng):
         del out
 
 
+# Passes over all the pairs at each size; a row's samples are those of every
+# pass. The state of a shared machine drifts over seconds (how many fresh
+# output pages come as huge pages, the load of other guests), longer than a
+# row takes: one row timed in one stretch read int16 -> float32 1.08x
+# `astype` at 10^7 (interquartile range 1.06-1.10), and 0.98x minutes later;
+# nearest-away float32 -> int8 at 2*10^5 read 1.23x in one run and 1.33x in
+# another. Across 121 rows judged against 1.05, such a drift reads as a miss.
+PAIR_PASSES = 3
+
+
 def pair_repeats(n: int, quick: bool) -> int:
-    """Repetitions per row. At 10^7 elements one call's time moves by up to
-    a fifth (fresh output pages, memory bandwidth shared with the host): with
-    7 repetitions a copy on both sides (uint64 -> uint64) once read 1.08x
-    `astype`, and six medians of one row spread over 0.96-1.03 (float32 ->
-    uint16) and 0.91-1.00 (int8 -> uint16); with 15, over 0.98-1.00 and
-    0.91-0.95."""
+    """Repetitions per row in each pass. At 10^7 elements one call's time
+    moves by up to a fifth (fresh output pages, memory bandwidth shared with
+    the host): with 7 repetitions a copy on both sides (uint64 -> uint64)
+    once read 1.08x `astype`, and six medians of one row spread over
+    0.96-1.03 (float32 -> uint16) and 0.91-1.00 (int8 -> uint16); with 15,
+    over 0.98-1.00 and 0.91-0.95."""
     if quick:
         return 5
     if n <= 10_000:
-        return 61
-    return 41 if n <= 1_000_000 else 15
+        return 21
+    return 14 if n <= 1_000_000 else 10
 
 
 def calls_per_sample(fn) -> int:
@@ -645,16 +669,19 @@ def calls_per_sample(fn) -> int:
     return max(1, min(100, int(100e-6 / max(time.perf_counter() - t0, 1e-7))))
 
 
-def time_rows(tally: Tally, fns, labels, r: int, inner: int) -> None:
-    """Times fns[0] (the baseline) and the others, paired; adds a row
-    fns[i] / fns[0] under labels[i - 1]. A sample lasts at least about
-    100 us: a fast pair at 2*10^5 elements takes a few microseconds a call,
-    and one interrupt would move a single-call sample."""
+def time_rows(tally: Tally, fns, labels, r: int, inner: int, also: Tally | None = None) -> None:
+    """Times fns[0] (the baseline) and the others, paired; adds samples of
+    fns[i] / fns[0] to the row labels[i - 1] (and to `also` where the
+    label holds "towards-"). A sample lasts at least about 100 us: a fast
+    pair at 2*10^5 elements takes a few microseconds a call, and one
+    interrupt would move a single-call sample."""
     t0 = time.perf_counter()
     times = paired(fns, r, max(inner, calls_per_sample(fns[0])))
     tally.seconds += time.perf_counter() - t0
     for label, t in zip(labels, times[1:], strict=True):
-        tally.ratios[label] = Ratio(t, times[0])
+        tally.add(label, t, times[0])
+        if also is not None and "towards-" in label:
+            also.add(label, t, times[0])
 
 
 def time_modes(whole: Tally, tight: Tally, a, src, dst, r, inner) -> None:
@@ -662,18 +689,18 @@ def time_modes(whole: Tally, tight: Tally, a, src, dst, r, inner) -> None:
     float32 and float64 (one hardware conversion, or exact) go to `tight`
     as well."""
     labels = [f"{src} -> {dst} {m}" for m in ROUNDING[1:]]
-    time_rows(whole, [caller(a, dst, rounding=m) for m in ROUNDING], labels, r, inner)
-    if dst in ("float32", "float64"):
-        tight.ratios.update((k, whole.ratios[k]) for k in labels if "towards-" in k)
+    time_rows(whole, [caller(a, dst, rounding=m) for m in ROUNDING], labels, r, inner,
+              also=tight if dst in ("float32", "float64") else None)
 
 
 def all_pairs(sizes, parts, quick, rng):
     print(f"\nall {len(ALL_PAIRS)} pairs; kernel variant {kernel_variant()}")
+    passes = 1 if quick else PAIR_PASSES
     for n in sizes:
         r, inner = pair_repeats(n, quick), inner_for(n)
         at = f"pairs n={n:,}"
-        print(f"\n n = {n:,}: {r} repetitions per row, each of {inner} or more calls (about 100 us); "
-              "nearest-even, clamp unless said")
+        print(f"\n n = {n:,}: {passes} passes over the pairs, {r} repetitions per row in each, each of {inner} "
+              "or more calls (about 100 us); nearest-even, clamp unless said")
         sys.stdout.flush()
         astype = Tally(f"{at} cast_array / astype", 1.05 if n >= 10_000_000 else 1.3)
         smap = Tally(f"{at} one-entry map / no map", 1.5)
@@ -687,9 +714,10 @@ def all_pairs(sizes, parts, quick, rng):
                              Tally(f"{at} {data} data: towards-* / nearest-even, to float32/float64",
                                    1.15 if modes_goal else None, "pair-mode rows"))
 
-        for src, dst in ALL_PAIRS:
+        for index, (src, dst) in [(i, pair) for _ in range(passes) for i, pair in enumerate(ALL_PAIRS)]:
             label = f"{src} -> {dst}"
-            a = sample(src, dst, n, rng)
+            data_rng = np.random.default_rng([12345, n, index])  # the same data in every pass
+            a = sample(src, dst, n, data_rng)
             if "astype" in parts:
                 time_rows(astype, [astyper(a, dst), caller(a, dst)], [label], r, inner)
             if "map" in parts:
@@ -698,7 +726,7 @@ def all_pairs(sizes, parts, quick, rng):
             if "modes" in parts:
                 time_modes(*tallies["random"], a, src, dst, r, inner)
             del a
-            t = ties(src, dst, n, rng) if "ties" in parts else None
+            t = ties(src, dst, n, data_rng) if "ties" in parts else None
             if t is not None:
                 time_modes(*tallies["ties"], t, src, dst, r, inner)
             del t
