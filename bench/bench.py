@@ -669,19 +669,18 @@ def calls_per_sample(fn) -> int:
     return max(1, min(100, int(100e-6 / max(time.perf_counter() - t0, 1e-7))))
 
 
-def time_rows(tally: Tally, fns, labels, r: int, inner: int, also: Tally | None = None) -> None:
+def time_rows(tally: Tally, fns, labels, r: int, inner: int) -> list[list[float]]:
     """Times fns[0] (the baseline) and the others, paired; adds samples of
-    fns[i] / fns[0] to the row labels[i - 1] (and to `also` where the
-    label holds "towards-"). A sample lasts at least about 100 us: a fast
-    pair at 2*10^5 elements takes a few microseconds a call, and one
-    interrupt would move a single-call sample."""
+    fns[i] / fns[0] to the row labels[i - 1], and returns the times. A
+    sample lasts at least about 100 us: a fast pair at 2*10^5 elements takes
+    a few microseconds a call, and one interrupt would move a single-call
+    sample."""
     t0 = time.perf_counter()
     times = paired(fns, r, max(inner, calls_per_sample(fns[0])))
     tally.seconds += time.perf_counter() - t0
     for label, t in zip(labels, times[1:], strict=True):
         tally.add(label, t, times[0])
-        if also is not None and "towards-" in label:
-            also.add(label, t, times[0])
+    return times
 
 
 def time_modes(whole: Tally, tight: Tally, a, src, dst, r, inner) -> None:
@@ -689,8 +688,11 @@ def time_modes(whole: Tally, tight: Tally, a, src, dst, r, inner) -> None:
     float32 and float64 (one hardware conversion, or exact) go to `tight`
     as well."""
     labels = [f"{src} -> {dst} {m}" for m in ROUNDING[1:]]
-    time_rows(whole, [caller(a, dst, rounding=m) for m in ROUNDING], labels, r, inner,
-              also=tight if dst in ("float32", "float64") else None)
+    times = time_rows(whole, [caller(a, dst, rounding=m) for m in ROUNDING], labels, r, inner)
+    if dst in ("float32", "float64"):
+        for label, mode, t in zip(labels, ROUNDING[1:], times[1:], strict=True):
+            if mode.startswith("towards-"):
+                tight.add(label, t, times[0])
 
 
 def all_pairs(sizes, parts, quick, rng):
