@@ -1,4 +1,4 @@
-// Standard headers and public types the kernel bodies (impl/*.inc) need; each
+// Standard headers and public types the kernel bodies (kernels/*.inc) need; each
 // instruction-set variant includes the bodies into a namespace of its own.
 #pragma once
 

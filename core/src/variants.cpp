@@ -1,19 +1,21 @@
-// The portable kernels, and the choice of the variant whose kernel table
-// convert_slice runs.
-#define MORVITH_PLINDRA_VARIANT portable
-#include "kernels_variant.hpp"
-
+// The choice of the variant whose kernel table convert_slice runs.
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "kernels_impl.hpp"
 #include "morvith_plindra/kernels.hpp"
 
 namespace morvith_plindra {
 
-// The tables of the variants built for x86-64 (kernels_x86_64_v*.cpp).
+// The tables of the variants (kernels/table.inc): the portable one, and those
+// built for x86-64.
+namespace portable {
+extern const dispatch::KernelTable kKernels;
+}
 #if defined(MORVITH_PLINDRA_HAVE_X86_64_V3)
 namespace x86_64_v3 {
 extern const dispatch::KernelTable kKernels;
