@@ -186,15 +186,13 @@ bool intel_cpu() noexcept {
 }  // namespace
 
 // On Intel cores, whose prefetchers fall behind 32-byte loads from L2 and
-// memory. On AMD Zen 4 the prefetches only cost (without them: 0.75-0.92 of
-// the time for 1.6 MB of int64 or float64, 0.84-1.1 for 80 MB), so other
-// cores never stream.
+// memory. On AMD Zen 4 the prefetches only cost, so other cores never
+// stream (figures: bench/README.md, "Reading sources ahead").
 std::size_t dispatch::stream_bytes() noexcept { return intel_cpu() ? std::size_t(1) << 20 : ~std::size_t(0); }
 
-// On Intel cores: from its end, a masked copy took 1.1-1.5x as long as
-// forwards on an Intel Xeon (10^4 to 10^7 elements, x86-64-v3 and v4); on
-// AMD Zen 4 forwards took 1.5x as long into fresh memory beyond the
-// last-level cache.
+// Forwards on Intel cores, where copying from the end is slower; elsewhere
+// from the end, which is faster into fresh memory beyond the last-level
+// cache on AMD Zen 4 (figures: bench/README.md, "The masked copy").
 bool dispatch::copies_forwards() noexcept {
   const int forced = g_forced_copy_order.load(std::memory_order_relaxed);
   return forced >= 0 ? forced != 0 : intel_cpu();

@@ -109,19 +109,27 @@ TEST_P(StreamedOutputs, FailuresAroundChunkBoundaries) {
   check_chunk_boundaries<u8, i8>(5, 200, cfg<u8, i8>(NE, AB));
 }
 
-TEST(StreamedOutputs, OnlyLargeResidentOutputsStream) {
+// Large resident outputs stream on CPUs of a class that gains from it, and
+// never on others; the forced threshold streams on either.
+TEST(StreamedOutputs, OnlyLargeResidentOutputsStreamAndOnlyOnCpusThatGain) {
   constexpr std::size_t kBytes = std::size_t(32) << 20;
-  // Below the threshold nothing is streamed, whatever the pages.
   std::vector<float> small(1000);
-  EXPECT_FALSE(dispatch::streams_output(small.data(), small.size() * 8, small.size() * 4));
-  // A large output whose pages were never touched is not resident.
   std::vector<std::uint64_t> fresh;
   fresh.reserve(kBytes / 8);
-  EXPECT_FALSE(dispatch::streams_output(fresh.data(), kBytes, kBytes));
-#if defined(__linux__) && defined(__SSE2__)
   std::vector<std::uint64_t> written(kBytes / 8, 1);
-  EXPECT_TRUE(dispatch::streams_output(written.data(), kBytes, kBytes));
+  for (const bool cpu_gains : {true, false}) {
+    SCOPED_TRACE(cpu_gains ? "a CPU that gains" : "a CPU that does not gain");
+    const ScopedOutputStreamingCpu cpu(cpu_gains);
+    // Below the threshold nothing is streamed, whatever the pages.
+    EXPECT_FALSE(dispatch::streams_output(small.data(), small.size() * 8, small.size() * 4));
+    // A large output whose pages were never touched is not resident.
+    EXPECT_FALSE(dispatch::streams_output(fresh.data(), kBytes, kBytes));
+#if defined(__linux__) && defined(__SSE2__)
+    EXPECT_EQ(dispatch::streams_output(written.data(), kBytes, kBytes), cpu_gains);
 #endif
+    const ScopedStreamedOutputs streamed(kStreamAll);
+    EXPECT_TRUE(dispatch::streams_output(small.data(), small.size() * 8, small.size() * 4));
+  }
 }
 
 }  // namespace

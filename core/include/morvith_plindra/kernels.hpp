@@ -77,6 +77,21 @@ class ScopedStreamedOutputs {
   std::size_t previous_;
 };
 
+// For tests only: while the object lives, the CPU is taken to gain from
+// streamed outputs (`streams`) or not, instead of as its class was measured;
+// the size and residence rules still apply (nested scopes restore the
+// previous choice). No other thread may convert meanwhile.
+class ScopedOutputStreamingCpu {
+ public:
+  explicit ScopedOutputStreamingCpu(bool streams);
+  ~ScopedOutputStreamingCpu();
+  ScopedOutputStreamingCpu(const ScopedOutputStreamingCpu&) = delete;
+  ScopedOutputStreamingCpu& operator=(const ScopedOutputStreamingCpu&) = delete;
+
+ private:
+  int previous_;
+};
+
 // For tests only: while the object lives, a copy with a one-entry map runs
 // forwards (`forwards`) or from its end on every CPU, instead of in the
 // order chosen for the CPU's vendor (nested scopes restore the previous
