@@ -4,8 +4,9 @@ call by call, to tell whether a change to the kernels moved their speed.
     python bench/compare_builds.py BEFORE.so AFTER.so
     python bench/compare_builds.py BEFORE.so AFTER.so --sizes 10000 --parts clamp,into
 
-BEFORE.so and AFTER.so are built modules (e.g. build/release/python/_plindra*.so
-of two checkouts). Each row is the median over repetitions of the ratio
+BEFORE.so and AFTER.so are built modules, each a file named _plindra*.so
+(e.g. build/release/python/_plindra*.so of two checkouts) in a directory of
+its own. Each row is the median over repetitions of the ratio
 after / before (below 1: the change made it faster), the two calls made back
 to back on the same data and output kind, in alternating order. Parts
 (--parts, default all):
@@ -23,8 +24,7 @@ mean of its rows; the variant is the one the process runs
 from __future__ import annotations
 
 import argparse
-import importlib.machinery
-import importlib.util
+import importlib
 import math
 import statistics
 import sys
@@ -34,18 +34,25 @@ import numpy as np
 
 
 def load(path: str):
-    """The module built at `path`, loaded apart from any other build."""
-    loader = importlib.machinery.ExtensionFileLoader("_plindra", path)
-    spec = importlib.util.spec_from_file_location("_plindra", path, loader=loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    """The module built at `path`, imported from its directory and kept apart
+    from any other build (extension modules are told apart by their file)."""
+    sys.modules.pop("_plindra", None)
+    sys.path.insert(0, str(Path(path).resolve().parent))
+    importlib.invalidate_caches()
+    try:
+        module = importlib.import_module("_plindra")
+    finally:
+        del sys.path[0]
+        sys.modules.pop("_plindra", None)
+    if Path(module.__file__).resolve() != Path(path).resolve():
+        sys.exit(f"{path}: its directory gave {module.__file__}; name the build _plindra*.so, alone in its directory")
     return module
 
 
 PARTS = ["clamp", "error", "wrap", "map", "modes", "into"]
 
 
-def calls(mod, part: str, a: np.ndarray, dst: str, out: np.ndarray):
+def calls(mod, part: str, a: np.ndarray, dst: str, out: np.ndarray | None):
     """The zero-argument calls of one part for the data `a`, by row suffix;
     `into` writes `out`, the same output for both builds."""
     if part == "into":
@@ -107,7 +114,7 @@ def main() -> None:
                 a = bench.sample(src, dst, n, np.random.default_rng([2024, n, index]))
                 if part == "error":
                     a = in_range(before, a, dst)
-                out = np.zeros(a.shape, dtype=dst)  # resident: written once before timing
+                out = np.zeros(a.shape, dtype=dst) if part == "into" else None  # resident: written before timing
                 mine, theirs = calls(after, part, a, dst, out), calls(before, part, a, dst, out)
                 for suffix in mine:
                     inner = bench.calls_per_sample(theirs[suffix])

@@ -37,4 +37,7 @@ std::size_t stream_bytes() noexcept;
 // Whether a masked copy (a one-entry map onto the same type) runs forwards
 // rather than from its end.
 bool copies_forwards() noexcept;
+// Whether large kept outputs are streamed on this CPU at all (see
+// streams_output).
+bool cpu_streams_outputs() noexcept;
 }  // namespace morvith_plindra::dispatch

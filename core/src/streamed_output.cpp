@@ -24,36 +24,11 @@ constexpr std::size_t kStreamBytes = std::size_t(24) << 20;
 constexpr std::size_t kNotForced = ~std::size_t(0);
 // A test's threshold (ScopedStreamedOutputs), or kNotForced.
 std::atomic<std::size_t> g_forced_stream_bytes{kNotForced};
-// A test's choice for the CPU (ScopedOutputStreamingCpu): 1 streams, 0 not, -1 none.
-std::atomic<int> g_forced_cpu_streams{-1};
-
-// Whether outputs are streamed on this CPU at all. Into resident memory from
-// 24 MiB on, streaming took 0.74-0.94 of np.copyto's time on AMD Zen 4 and an
-// Intel Xeon, where plain stores take about as long as np.copyto; on AMD Zen
-// 3 it took 1.10-1.29x and plain stores 0.95-1.04x (bench/README.md,
-// "Streamed outputs"). AVX-512 tells those classes apart: Zen 4 and the
-// Xeon have it, Zen 3 lacks it. A CPU of no measured class without it (older
-// AMD cores, Intel cores without AVX-512, other vendors) keeps plain stores
-// too: where that is the wrong choice it forgoes a gain of up to a quarter,
-// where streaming is wrong it costs up to 1.3x.
-bool cpu_streams_outputs() noexcept {
-  const int forced = g_forced_cpu_streams.load(std::memory_order_relaxed);
-  if (forced >= 0) return forced != 0;
-#if defined(__x86_64__)
-  static const bool streams = [] {
-    __builtin_cpu_init();  // may run before the runtime's own initialisation
-    return __builtin_cpu_supports("avx512f") != 0;
-  }();
-  return streams;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
 // Non-temporal stores write whole lines to memory without reading them into
-// the cache first. Where the CPU gains from them (cpu_streams_outputs), that
+// the cache first. Where the CPU gains from them (cpu_streams_outputs, with
+// the other choices made per CPU), that
 // pays once source and output no longer fit the last-level cache (below 24
 // MiB it was slower on AMD Zen 4, whose L3 holds 32 MiB), and only into
 // resident pages: a page the kernel has just zeroed arrives in the cache,
@@ -62,7 +37,7 @@ bool cpu_streams_outputs() noexcept {
 bool dispatch::streams_output(const void* dst, std::size_t in_bytes, std::size_t out_bytes) noexcept {
   const std::size_t forced = g_forced_stream_bytes.load(std::memory_order_relaxed);
   if (forced != kNotForced) return in_bytes + out_bytes >= forced;
-  if (!cpu_streams_outputs() || in_bytes + out_bytes < kStreamBytes) return false;
+  if (!dispatch::cpu_streams_outputs() || in_bytes + out_bytes < kStreamBytes) return false;
 #if defined(__linux__) && defined(__SSE2__)
   static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto start = reinterpret_cast<std::uintptr_t>(dst);
@@ -135,11 +110,5 @@ ScopedStreamedOutputs::ScopedStreamedOutputs(std::size_t bytes) : previous_(g_fo
 }
 
 ScopedStreamedOutputs::~ScopedStreamedOutputs() { g_forced_stream_bytes.store(previous_); }
-
-ScopedOutputStreamingCpu::ScopedOutputStreamingCpu(bool streams) : previous_(g_forced_cpu_streams.load()) {
-  g_forced_cpu_streams.store(streams ? 1 : 0);
-}
-
-ScopedOutputStreamingCpu::~ScopedOutputStreamingCpu() { g_forced_cpu_streams.store(previous_); }
 
 }  // namespace morvith_plindra

@@ -168,34 +168,57 @@ ScopedVariant::~ScopedVariant() { g_scoped.store(previous_); }
 
 const dispatch::KernelTable& dispatch::active_table() { return *kBuilt[active_position()].kernels; }
 
+// The choices made per CPU class, on what was measured there.
 namespace {
-// A test's copy order (ScopedCopyOrder): 1 forwards, 0 from the end, -1 none.
+// Tests' choices (ScopedCopyOrder, ScopedOutputStreamingCpu): 1 yes, 0 no, -1 none.
 std::atomic<int> g_forced_copy_order{-1};
+std::atomic<int> g_forced_cpu_streams{-1};
 
-bool intel_cpu() noexcept {
+// What those choices read of the CPU, once.
+struct CpuClass {
+  bool intel = false;
+  bool avx512 = false;
+};
+
+const CpuClass& cpu_class() noexcept {
+  static const CpuClass cpu = [] {
+    CpuClass c;
 #if defined(__x86_64__)
-  static const bool intel = [] {
     __builtin_cpu_init();  // may run before the runtime's own initialisation
-    return __builtin_cpu_is("intel") != 0;
-  }();
-  return intel;
-#else
-  return false;
+    c.intel = __builtin_cpu_is("intel") != 0;
+    c.avx512 = __builtin_cpu_supports("avx512f") != 0;
 #endif
+    return c;
+  }();
+  return cpu;
 }
 }  // namespace
 
 // On Intel cores, whose prefetchers fall behind 32-byte loads from L2 and
 // memory. On AMD Zen 4 the prefetches only cost, so other cores never
 // stream (figures: bench/README.md, "Reading sources ahead").
-std::size_t dispatch::stream_bytes() noexcept { return intel_cpu() ? std::size_t(1) << 20 : ~std::size_t(0); }
+std::size_t dispatch::stream_bytes() noexcept { return cpu_class().intel ? std::size_t(1) << 20 : ~std::size_t(0); }
 
 // Forwards on Intel cores, where copying from the end is slower; elsewhere
 // from the end, which is faster into fresh memory beyond the last-level
 // cache on AMD Zen 4 (figures: bench/README.md, "The masked copy").
 bool dispatch::copies_forwards() noexcept {
   const int forced = g_forced_copy_order.load(std::memory_order_relaxed);
-  return forced >= 0 ? forced != 0 : intel_cpu();
+  return forced >= 0 ? forced != 0 : cpu_class().intel;
+}
+
+// Into resident memory from 24 MiB on, streaming took 0.74-0.94 of
+// np.copyto's time on AMD Zen 4 and an Intel Xeon, where plain stores take
+// about as long as np.copyto; on AMD Zen 3 it took 1.10-1.29x and plain
+// stores 0.95-1.04x (bench/README.md, "Streamed outputs"). AVX-512 tells
+// those classes apart: Zen 4 and the Xeon have it, Zen 3 lacks it. A CPU of
+// no measured class without it (older AMD cores, Intel cores without
+// AVX-512, other vendors) keeps plain stores too: where that is the wrong
+// choice it forgoes a gain of up to a quarter, where streaming is wrong it
+// costs up to 1.3x.
+bool dispatch::cpu_streams_outputs() noexcept {
+  const int forced = g_forced_cpu_streams.load(std::memory_order_relaxed);
+  return forced >= 0 ? forced != 0 : cpu_class().avx512;
 }
 
 ScopedCopyOrder::ScopedCopyOrder(bool forwards) : previous_(g_forced_copy_order.load()) {
@@ -203,5 +226,11 @@ ScopedCopyOrder::ScopedCopyOrder(bool forwards) : previous_(g_forced_copy_order.
 }
 
 ScopedCopyOrder::~ScopedCopyOrder() { g_forced_copy_order.store(previous_); }
+
+ScopedOutputStreamingCpu::ScopedOutputStreamingCpu(bool streams) : previous_(g_forced_cpu_streams.load()) {
+  g_forced_cpu_streams.store(streams ? 1 : 0);
+}
+
+ScopedOutputStreamingCpu::~ScopedOutputStreamingCpu() { g_forced_cpu_streams.store(previous_); }
 
 }  // namespace morvith_plindra
